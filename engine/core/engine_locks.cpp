@@ -1,0 +1,25 @@
+#include "engine/core/engine_locks.h"
+
+QTMutex &EngineLock()
+{
+    static QTMutex *lock = new QTMutex;
+    return *lock;
+}
+
+QTMutex &RegistryLock()
+{
+    static QTMutex *lock = new QTMutex;
+    return *lock;
+}
+
+QTMutex &SocketLock()
+{
+    static QTMutex *lock = new QTMutex;
+    return *lock;
+}
+
+QTMutex &DiskLock()
+{
+    static QTMutex *lock = new QTMutex;
+    return *lock;
+}
