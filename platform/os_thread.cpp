@@ -41,3 +41,17 @@ bool OsThread::IsCurrent() const
 }
 
 } // namespace platform
+
+namespace platform {
+
+bool StartDetachedThread(std::function<void()> body)
+{
+    try {
+        std::thread(std::move(body)).detach();
+    } catch (const std::system_error &) {
+        return false;
+    }
+    return true;
+}
+
+} // namespace platform

@@ -26,3 +26,10 @@ private:
 };
 
 } // namespace platform
+
+namespace platform {
+
+// Runs body on a thread nobody joins; false when the system refused.
+bool StartDetachedThread(std::function<void()> body);
+
+} // namespace platform

@@ -1,0 +1,79 @@
+#pragma once
+#include <cstdint>
+
+// The engine's flat task interface: plain functions over opaque task handles
+// and plain records, each returning a status code.
+
+constexpr int32_t ENGINE_OK = 0;
+constexpr int32_t ENGINE_INVALID_ARGUMENT = -101;
+constexpr int32_t ENGINE_SOCKET_STARTUP_FAILED = -102;
+constexpr int32_t ENGINE_DUPLICATE_TASK = -105;
+constexpr int32_t ENGINE_UNKNOWN_TASK = -106;
+constexpr int32_t ENGINE_TASK_FAILED = -107;
+constexpr int32_t ENGINE_OUT_OF_MEMORY = -109;
+
+constexpr uint32_t TASK_FLAG_FILE_PATH = 0x2;
+constexpr uint32_t TASK_FLAG_STORE_MODE = 0x20;
+constexpr uint32_t TASK_FLAG_BT = 0x10000;
+constexpr uint32_t TASK_FLAG_P2SP = 0x1000000;
+
+enum TTaskState : int32_t {
+    TASK_STATE_NONE = 0,
+    TASK_STATE_COMPLETE = 20206,
+    TASK_STATE_SIZE_TIMEOUT = 20209,
+    TASK_STATE_DISK_FULL = 20210,
+    TASK_STATE_BAD_TORRENT = 20211,
+    TASK_STATE_NO_SOURCE = 20214,
+    TASK_STATE_FILE_OPEN_FAILED = 20215,
+    TASK_STATE_HOST_NOT_FOUND = 20216,
+};
+
+// Opaque: a handle is an id that is never reused, so a stale handle can never
+// name a task created later.
+using TTaskHandle = void *;
+
+constexpr int kEnginePathChars = 4096;
+
+struct TTaskParam {
+    uint32_t userState;               // the caller's; the engine never touches it
+    char p2spUrl[kEnginePathChars];   // main source of a P2SP task
+    const char *sourceList;           // one source per line (CR, LF or CR LF)
+    char targetPath[kEnginePathChars];
+    char resumePath[kEnginePathChars];
+    uint32_t flags;
+    TTaskHandle hTask;                // out
+};
+
+struct TTaskInfo {
+    char fileName[kEnginePathChars];
+    uint32_t progress; // ten-thousandths
+    int32_t state;
+    int32_t speed;
+    int32_t secondsLeft;
+    uint32_t totalKB;
+    uint64_t httpBytes;
+    uint64_t peerBytes;
+    uint64_t doneBytes;
+};
+
+int32_t InitEngine();
+int32_t UninitEngine();
+int32_t CreateDownloadTask(TTaskParam *param);
+int32_t RecoverDownloadTask(TTaskParam *param, bool force);
+int32_t StopDownloadTask(TTaskHandle handle, bool reset);
+int32_t StopDownloadTasks(const TTaskHandle *handles, int32_t count, bool reset, int32_t *results);
+int32_t ResumeDownloadTask(TTaskHandle handle);
+int32_t GetTaskInfo(TTaskHandle handle, TTaskInfo *info);
+int32_t IsTaskComplete(TTaskHandle handle, int32_t *out);
+int32_t SetTaskSpeedLimit(TTaskHandle handle, int32_t kind, int32_t value);
+int32_t SetTaskPeerLimits(TTaskHandle handle, int32_t maxServers, int32_t maxPeers);
+int32_t GetTaskPieceMap(TTaskHandle handle, void *buf, int32_t len);
+int32_t GetTaskPieceMapSize(TTaskHandle handle);
+int32_t AddTaskMirror(TTaskHandle handle, const char *mirrorUrls, const char *hostNames);
+int32_t ClearTaskMirrors(TTaskHandle handle);
+void EnableHttpWrap(int32_t on);
+int32_t SetListenPort(int32_t port);
+int32_t EnableListen(bool on);
+uint64_t GetDiskFreeBytes(const char *path);
+int64_t GetFileDiskSize(const char *path);
+int32_t ShowMessageAsync(void *window, const char *text, const char *caption, uint32_t type);

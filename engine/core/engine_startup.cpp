@@ -1,0 +1,57 @@
+#include "engine/core/engine_startup.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "engine/core/engine_clock.h"
+#include "engine/core/engine_state.h"
+#include "engine/core/udp_server_slot.h"
+
+namespace {
+// The built-in rendezvous server is under .invalid, which the engine never
+// resolves; deployments name theirs in QUARROWLIGHT_RENDEZVOUS.
+constexpr const char *kDefaultRendezvousHost = "rendezvous.quarrowlight.invalid";
+constexpr uint16_t kDefaultRendezvousPort = 82;
+
+bool RendezvousSettings(TUdpServerSettings &settings)
+{
+    settings.rendezvousHost = kDefaultRendezvousHost;
+    settings.rendezvousPort = kDefaultRendezvousPort;
+    const char *value = std::getenv("QUARROWLIGHT_RENDEZVOUS");
+    if (value == nullptr || *value == '\0')
+        return true;
+    if (std::strcmp(value, "off") == 0)
+        return false;
+    std::string text(value);
+    size_t colon = text.rfind(':');
+    settings.rendezvousHost = text.substr(0, colon);
+    if (colon != std::string::npos) {
+        long port = std::strtol(text.c_str() + colon + 1, nullptr, 10);
+        if (port > 0 && port < 65536)
+            settings.rendezvousPort = static_cast<uint16_t>(port);
+    }
+    return true;
+}
+} // namespace
+
+void EngineStartUp()
+{
+    TimeEnsure();
+    EnsureEngineId();
+    TUdpServerSettings settings;
+    if (RendezvousSettings(settings)) {
+        std::memcpy(settings.identity, EngineId(), sizeof settings.identity);
+        EnsureUdpServer(settings);
+    }
+    engineIdle = false;
+    outsideReachable = false;
+    halfOpenLimit = kHalfOpenLimit;
+}
+
+void EngineTearDown()
+{
+    NotifyUdpServerNoTaskLeft();
+    engineIdle = true;
+    outsideReachable = false;
+}

@@ -1,0 +1,10 @@
+#pragma once
+
+// The first registered task starts the engine-wide services; the removal of
+// the last one tears them down. Both run under the registry lock.
+void EngineStartUp();
+void EngineTearDown();
+
+// The system has no half-open connection limit to read, so the engine's own
+// is fixed.
+constexpr int kHalfOpenLimit = 32;

@@ -1,0 +1,31 @@
+#include "engine/core/engine_state.h"
+
+#include <cstring>
+
+#include "engine/core/engine_locks.h"
+#include "platform/random_bytes.h"
+
+std::atomic<int32_t> halfOpenLimit{64};
+std::atomic<bool> engineIdle{true};
+std::atomic<bool> outsideReachable{false};
+
+namespace {
+uint8_t engineId[16];
+}
+
+const uint8_t *EngineId()
+{
+    return engineId;
+}
+
+void EnsureEngineId()
+{
+    QAutoLock hold(RegistryLock());
+    static const uint8_t zero[16] = {};
+    if (std::memcmp(engineId, zero, sizeof engineId) != 0)
+        return;
+    if (!platform::RandomBytes(engineId, sizeof engineId))
+        engineId[1] = 1;
+    if (engineId[0] == 0)
+        engineId[0] = 1;
+}

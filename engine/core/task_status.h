@@ -1,0 +1,26 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+enum : int32_t {
+    TASK_PHASE_IDLE = 1,
+    TASK_PHASE_METAINFO = 3,
+    TASK_PHASE_DOWNLOADING = 4,
+};
+
+// The task's status: the worker writes the live copy; Flush publishes it as
+// the snapshot that interface queries read, so one reading is consistent.
+struct TTaskStatus {
+    int32_t phase = TASK_PHASE_IDLE;
+    int32_t state = 0;
+    std::string fileName;
+    uint64_t totalSize = 0;
+    uint64_t doneBytes = 0;
+    int32_t speed = 0;
+    int32_t secondsLeft = 0;
+    uint64_t httpBytes = 0;
+    uint64_t peerBytes = 0;
+    uint32_t pieceCount = 0;
+    uint32_t piecesDone = 0;
+    int64_t diskBytes = 0;
+};

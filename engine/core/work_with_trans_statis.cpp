@@ -1,0 +1,6 @@
+#include "engine/core/work_with_trans_statis.h"
+
+void TWorkWithTransStatis::Reset(bool release, bool full)
+{
+    TWorkWithPieces::Reset(release, full);
+}
