@@ -31,7 +31,9 @@ uint64_t FreeBytesOfPath(const std::string &path)
 DiskUsage FileBytesOnDisk(const std::string &path)
 {
     DiskUsage usage;
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    // O_PATH opens for attribute reading only: no read permission needed, and
+    // a FIFO in the file's place cannot block the caller.
+    int fd = open(path.c_str(), O_PATH | O_CLOEXEC);
     if (fd < 0) {
         usage.status = errno == ENOENT ? DiskUsage::Status::NotFound : DiskUsage::Status::OpenFailed;
         return usage;
