@@ -26,7 +26,7 @@ std::mutex &IniLock()
 
 enum class Load { Ok, Missing, Failed };
 
-Load ReadWholeFile(const std::string &path, std::string &text)
+Load LoadIniText(const std::string &path, std::string &text)
 {
     text.clear();
     if (path.empty() || path.find('\0') != std::string::npos)
@@ -62,7 +62,7 @@ std::optional<std::string> ReadValue(const std::string &file, const std::string 
 {
     std::lock_guard<std::mutex> hold(IniLock());
     std::string text;
-    if (ReadWholeFile(file, text) != Load::Ok)
+    if (LoadIniText(file, text) != Load::Ok)
         return std::nullopt;
     return IniDocument::Parse(text).Find(section, key);
 }
@@ -75,7 +75,7 @@ bool EditFile(const std::string &file, IniDurability durability, bool createMiss
 {
     std::lock_guard<std::mutex> hold(IniLock());
     std::string text;
-    Load load = ReadWholeFile(file, text);
+    Load load = LoadIniText(file, text);
     if (load == Load::Failed)
         return false;
     if (load == Load::Missing && !createMissing)
