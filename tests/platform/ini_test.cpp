@@ -341,6 +341,16 @@ TEST_F(IniWriteTest, NeverOverwritesWhatItCannotRead)
     EXPECT_EQ(FolderEntries(), std::vector<std::string>{"a.ini"});
 }
 
+TEST_F(IniWriteTest, AHugeFileIsNeitherLoadedNorRewritten)
+{
+    folder.Write("a.ini", "[S]\nk=v\n");
+    const uintmax_t huge = 17u << 20; // a hole: cheap to make
+    std::filesystem::resize_file(path, huge);
+    EXPECT_EQ(Read("S", "k"), "<none>");
+    EXPECT_FALSE(Write("S", "k", "w"));
+    EXPECT_EQ(std::filesystem::file_size(path), huge);
+}
+
 TEST_F(IniWriteTest, ConcurrentWritersLoseNoUpdate)
 {
     ASSERT_TRUE(Write("Shared", "steady", "yes"));
