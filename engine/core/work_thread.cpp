@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/tick.h"
+#include "engine/core/quarrowlight_log.h"
+#include "platform/remove_file.h"
 
 namespace {
-constexpr uint32_t kIdleLoopMs = 5;
-
 uint32_t ProgressOf(const TTaskStatus &status)
 {
     if (status.totalSize == 0)
@@ -25,13 +24,13 @@ TWorkThread::~TWorkThread()
     Unregister();
 }
 
-void TWorkThread::Run()
+void TWorkThread::Refresh()
 {
-    while (!CheckStop())
-        platform::SleepMs(kIdleLoopMs);
+    uint64_t size = live.totalSize;
+    CopyPieceCounters(true);
+    if (live.totalSize != size)
+        Flush(false, false);
 }
-
-void TWorkThread::Refresh() {}
 
 int32_t TWorkThread::StartDownload()
 {
@@ -40,6 +39,7 @@ int32_t TWorkThread::StartDownload()
 
 int32_t TWorkThread::ContinueDownload()
 {
+    LoadResumeRecord();
     return Start("ContinueDownload") ? ENGINE_OK : ENGINE_TASK_FAILED;
 }
 
@@ -56,6 +56,28 @@ int32_t TWorkThread::StopDownload()
 int32_t TWorkThread::PauseDownload()
 {
     return SetPause(true) ? ENGINE_OK : ENGINE_TASK_FAILED;
+}
+
+int32_t TWorkThread::RestartDownload()
+{
+    EngineLogWrite("Download Restarted..", 2);
+    if (!Stop())
+        return ENGINE_TASK_FAILED;
+    std::string path = DataFilePath(0);
+    if (!path.empty()) {
+        platform::RemoveFile(path);
+        platform::RemoveFile(path + ".qltmp");
+        platform::RemoveFile(path + ".qlinfo");
+        platform::RemoveFile(path + ".qlinfodf");
+    }
+    platform::RemoveFile(secondResumePath);
+    {
+        QAutoLock hold(OwnLock());
+        live = TTaskStatus();
+        snapshot = TTaskStatus();
+    }
+    Reset(true, true);
+    return ResumeDownload();
 }
 
 void TWorkThread::GetInfo(TTaskInfo *info)
@@ -138,4 +160,59 @@ void TWorkThread::Flush(bool rebuild, bool wait)
     }
     snapshot = live;
     lock.Unlock();
+}
+
+void TWorkThread::OnDataFileEvent(const TPiecesEvent &event)
+{
+    if (!HasDataFile())
+        return;
+    switch (event.code) {
+    case PIECES_EVENT_PIECE_BIT:
+        if (event.size != 4 || event.value < 0 || !PiecesReady())
+            return;
+        if (!SetHaveBit(event.value, event.argument != 0))
+            return;
+        CopyPieceCounters(false);
+        if (event.argument != 0 && StartupCheckFinished()) {
+            uint32_t piece = static_cast<uint32_t>(event.value);
+            RemoveFromInProgress(piece);
+            if (std::find(newPieces.begin(), newPieces.end(), piece) == newPieces.end())
+                newPieces.push_back(piece);
+        }
+        return;
+    case PIECES_EVENT_ALL_BITS:
+        if (event.size != 0 || event.value != 0)
+            return;
+        std::fill(haveMap.begin(), haveMap.end(), event.argument != 0 ? 0xFF : 0x00);
+        CopyPieceCounters(true);
+        return;
+    case PIECES_EVENT_FLUSH:
+        if (event.size == 0 && event.value == 0)
+            Flush(event.argument != 0, true);
+        return;
+    case PIECES_EVENT_PIECE_COUNT:
+        if (event.size == 4 && event.value > 0)
+            haveMap.assign((static_cast<size_t>(event.value) + 7) / 8, 0);
+        return;
+    case PIECES_EVENT_SELECTION_RECORD:
+    case PIECES_EVENT_RESUME_BITS: {
+        auto &record = event.code == PIECES_EVENT_SELECTION_RECORD ? selectionRecord : resumeBits;
+        const auto *bytes = static_cast<const uint8_t *>(event.bytes);
+        if (bytes == nullptr || event.size <= 0)
+            record.clear();
+        else
+            record.assign(bytes, bytes + event.size);
+        (event.code == PIECES_EVENT_SELECTION_RECORD ? selectionRecordDirty : resumeBitsDirty) = true;
+        return;
+    }
+    case PIECES_EVENT_DISK_FULL:
+    case PIECES_EVENT_OPEN_FAILED: {
+        live.state = event.code == PIECES_EVENT_DISK_FULL ? TASK_STATE_DISK_FULL : TASK_STATE_FILE_OPEN_FAILED;
+        uint32_t id = 0;
+        RequestStop(id);
+        return;
+    }
+    default:
+        return;
+    }
 }

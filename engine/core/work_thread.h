@@ -1,11 +1,17 @@
 #pragma once
+#include <optional>
+#include <string>
+
+#include "engine/core/bt_handshake.h"
 #include "engine/core/engine_interface.h"
 #include "engine/core/work_with_trans_statis.h"
+#include "engine/storage/pieces_event.h"
 
-// One download task: the worker thread and the operations the engine
-// interface calls. Interface calls take the task's own lock around the
-// settings and the published snapshot; the worker owns the live state.
-class TWorkThread : public TWorkWithTransStatis {
+// One download task: the worker thread with its main loop, and the
+// operations the engine interface calls. Interface calls take the task's own
+// lock around the settings and the published snapshot; the worker owns the
+// live state.
+class TWorkThread : public TWorkWithTransStatis, public IPiecesEventSink {
 public:
     TWorkThread();
     ~TWorkThread() override;
@@ -18,6 +24,7 @@ public:
     int32_t ResumeDownload();
     int32_t StopDownload();
     int32_t PauseDownload();
+    int32_t RestartDownload();
 
     void GetInfo(TTaskInfo *info);
     bool IsComplete();
@@ -31,4 +38,46 @@ public:
     // Publishes the live status (and, when asked, the have-map) for the
     // interface queries. Without wait it does nothing if the lock is busy.
     void Flush(bool rebuild, bool wait);
+
+    // One round of the main loop; returns the task clock.
+    int64_t Step();
+    void OnDataFileEvent(const TPiecesEvent &event) override;
+    void Reset(bool release, bool full) override;
+
+    // Builds the handshake and peer id once the info hash is known, and joins
+    // the swarm for incoming connections.
+    void BuildHandshake();
+    const std::optional<TBtHandshake> &Handshake() const { return handshake; }
+
+    // How the last run ended.
+    bool EndedWithError() const { return error; }
+    bool EndedTimedOut() const { return timedOut; }
+
+protected:
+    // Loads the local torrent and opens the data file; false when the task
+    // has nothing to work from.
+    virtual bool Prepare();
+
+private:
+    void MainRoutine();
+    void LoopBody(bool &complete);
+    bool Complete(int64_t clock);
+    void ReleaseLocksOfDeadBody();
+
+    // Run state, cleared by Reset.
+    bool error = false;
+    bool timedOut = false;
+    bool completed = false;
+    int64_t completionTime = 0;
+    uint32_t lastCandidateSeconds = 0;
+    uint32_t lastTrimSeconds = 0;
+    uint32_t trimRounds = 0;
+    uint32_t lastLanSeconds = 0;
+    uint32_t lastTickSeconds = 0;
+    uint32_t lastRateSeconds = 0;
+    uint32_t lastBudgetSeconds = 0;
+    uint32_t lastDispatchTick = 0;
+    bool firstRoundsDone = false;
+
+    std::optional<TBtHandshake> handshake;
 };

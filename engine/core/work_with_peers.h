@@ -12,8 +12,9 @@ enum : int {
     SOURCE_MARK_MAIN_IN_USE = 17,
 };
 
-// The peer layer of a task: its limits, its mirrors and, as the pool grows,
-// its candidates and connections.
+// The peer layer of a task: its limits, its mirrors, its candidates and
+// connections. The operations the main loop drives are virtual so that the
+// pool fills them in.
 class TWorkWithPeers : public TBaseWork {
 public:
     int32_t maxServers = 0;
@@ -32,4 +33,20 @@ public:
 
     virtual bool HasMetadata() { return false; }
     virtual void Reset(bool release, bool full);
+
+    // Every 15 s: sources to candidates, unresolved hosts retried, further
+    // addresses of multi-address hosts added.
+    virtual void MaintainCandidates() {}
+    virtual bool HasCandidates() { return false; }
+    // Every 400 ms: take over incoming connections meant for this task.
+    virtual void DispatchIncoming() {}
+    // Every main-loop round: send and receive on each connection.
+    virtual void ServiceConnections() {}
+    // True when every remaining connection has been a tracker for the given seconds.
+    virtual bool OnlyTrackersFor(uint32_t) { return false; }
+    // Registers the info hash for incoming connections, and removes it.
+    virtual void JoinSwarm() {}
+    virtual void LeaveSwarm() {}
+    // Every 10 s: the LAN exchange.
+    virtual void LanExchange() {}
 };

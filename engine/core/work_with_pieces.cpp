@@ -14,6 +14,18 @@ int32_t TWorkWithPieces::CopyPublishedHaveMap(void *buf, int32_t len) const
     return static_cast<int32_t>(std::min<uint64_t>(bits, publishedPieceCount));
 }
 
+bool TWorkWithPieces::SetHaveBit(int64_t piece, bool on)
+{
+    if (piece < 0 || static_cast<uint64_t>(piece) / 8 >= haveMap.size())
+        return false;
+    uint8_t bit = static_cast<uint8_t>(0x80u >> (piece % 8));
+    if (on)
+        haveMap[piece / 8] |= bit;
+    else
+        haveMap[piece / 8] &= static_cast<uint8_t>(~bit);
+    return true;
+}
+
 void TWorkWithPieces::Reset(bool release, bool full)
 {
     TWorkWithPeers::Reset(release, full);

@@ -1,0 +1,235 @@
+// The task's worker: its main routine, preparation and the rounds of its loop.
+#include <cstring>
+#include <strings.h>
+
+#include "engine/core/engine_clock.h"
+#include "engine/core/engine_locks.h"
+#include "engine/core/engine_state.h"
+#include "engine/core/quarrowlight_log.h"
+#include "engine/core/work_thread.h"
+#include "engine/net/engine_buffer_pools.h"
+#include "engine/net/local_address.h"
+#include "platform/read_file.h"
+#include "platform/thread_id.h"
+#include "platform/tick.h"
+
+namespace {
+constexpr uint32_t kDispatchMs = 400;
+constexpr uint32_t kRatePeriod = 3;
+constexpr uint32_t kPublishPeriod = 5;
+constexpr uint32_t kTrimPeriod = 8;
+constexpr uint32_t kLanPeriod = 10;
+constexpr uint32_t kCandidatePeriod = 15;
+constexpr uint32_t kNoSourceSeconds = 15;
+constexpr uint32_t kTrackerOnlySeconds = 60;
+constexpr uint32_t kTrackerOnlyPauseMs = 200;
+constexpr size_t kMaxTorrentBytes = 64u << 20;
+constexpr char kFileScheme[] = "file://";
+
+bool Due(uint32_t now, uint32_t &last, uint32_t period)
+{
+    if (last != 0 && now - last < period)
+        return false;
+    last = now;
+    return true;
+}
+} // namespace
+
+void TWorkThread::Run()
+{
+    try {
+        MainRoutine();
+    } catch (...) {
+        ReleaseLocksOfDeadBody();
+    }
+}
+
+// A body that died may hold levels of the engine-wide locks; only levels this
+// thread owns are released, since Unlock fails for anyone else.
+void TWorkThread::ReleaseLocksOfDeadBody()
+{
+    QTMutex *locks[] = {&OwnLock(), &RegistryLock(), &SocketLock(), &DiskLock()};
+    for (QTMutex *lock : locks) {
+        while (lock->Unlock())
+            platform::SleepMs(20);
+    }
+}
+
+bool TWorkThread::Complete(int64_t clock)
+{
+    if (CheckComplete(clock)) {
+        completed = true;
+        if (completionTime == 0)
+            completionTime = clock;
+    }
+    return completed;
+}
+
+void TWorkThread::MainRoutine()
+{
+    LoadResumeRecord();
+    if (!Prepare())
+        return;
+    live.phase = TASK_PHASE_DOWNLOADING;
+    error = false;
+    timedOut = false;
+    lastCandidateSeconds = lastTrimSeconds = lastLanSeconds = 0;
+
+    bool complete = false;
+    while (!CheckStop()) {
+        LoopBody(complete);
+        if (complete || error || timedOut)
+            break;
+    }
+
+    if (!complete)
+        complete = Complete(0);
+    ReleaseSourceMarks();
+    Reset(false, false);
+    if (complete)
+        DeleteResumeRecord();
+    else
+        SaveResumeRecord();
+    {
+        QAutoLock hold(OwnLock());
+        live.phase = TASK_PHASE_IDLE;
+        if (!complete && error)
+            live.state = TASK_STATE_NO_SOURCE;
+        else if (!complete && timedOut)
+            live.state = TASK_STATE_SIZE_TIMEOUT;
+        Flush(true, false);
+    }
+    Reset(false, false);
+    TrimEngineBufferPoolsAtRunEnd();
+}
+
+void TWorkThread::LoopBody(bool &complete)
+{
+    if (Complete(taskClock)) {
+        EngineLogFormat(23, "TID : %5lu] [%s is Download Complete", static_cast<unsigned long>(platform::CurrentThreadId()),
+                        targetFile.c_str());
+        complete = true;
+        return;
+    }
+    Step();
+    if (CheckStop())
+        return;
+    uint32_t seconds = EngineSeconds();
+    uint32_t running = seconds - StartSeconds();
+    if (Due(seconds, lastCandidateSeconds, kCandidatePeriod))
+        MaintainCandidates();
+    if (CheckStop())
+        return;
+    if (live.totalSize == 0 && running > static_cast<uint32_t>(settings.sizeTimeout)) {
+        timedOut = true;
+        return;
+    }
+    if (Complete(taskClock))
+        return;
+    if (live.speed == 0 && running > kNoSourceSeconds && (IsHttpTask() || !HasMetadata()) && !HasCandidates()) {
+        error = true;
+        ReleaseSourceMarks();
+        return;
+    }
+    if (CheckStop())
+        return;
+    if (Due(seconds, lastTrimSeconds, kTrimPeriod)) {
+        bool fourth = ++trimRounds % 4 == 0;
+        TrimEngineBufferPools(fourth);
+        if (fourth) {
+            PendingUpkeep();
+            haveMapToPublish = true;
+        }
+    }
+    if (reopenRequested && !CheckStop())
+        ReopenDataFile();
+    if (!CheckStop() && Due(seconds, lastLanSeconds, kLanPeriod))
+        LanExchange();
+}
+
+int64_t TWorkThread::Step()
+{
+    DataFileUpkeep();
+    uint32_t tick = platform::TickCount();
+    if (tick - lastDispatchTick >= kDispatchMs) {
+        lastDispatchTick = tick;
+        DispatchIncoming();
+    }
+    uint32_t seconds = EngineSeconds();
+    if (seconds != lastTickSeconds) {
+        lastTickSeconds = seconds;
+        StatTick(completed);
+        firstRoundsDone = true;
+        int64_t diskBytes = GetFileDiskSize(targetFile.c_str());
+        if (diskBytes > 0)
+            live.diskBytes = diskBytes;
+    }
+    ServiceConnections();
+    if (completed && OnlyTrackersFor(kTrackerOnlySeconds))
+        platform::SleepMs(kTrackerOnlyPauseMs);
+    if (refreshRequested && OwnLock().TryLock()) {
+        refreshRequested = false;
+        Flush(true, false);
+        Refresh();
+        OwnLock().Unlock();
+    }
+    if (Due(seconds, lastRateSeconds, kRatePeriod))
+        RateRound();
+    if (Due(seconds, lastBudgetSeconds, kPublishPeriod)) {
+        HandOverCacheBudget();
+        Flush(false, false);
+        PeriodicSave();
+    }
+    platform::SleepMs(firstRoundsDone ? roundPause : 6);
+    return taskClock != 0 ? taskClock : EngineTime();
+}
+
+bool TWorkThread::Prepare()
+{
+    int64_t diskBytes = GetFileDiskSize(targetFile.c_str());
+    if (diskBytes > 0)
+        live.diskBytes = diskBytes;
+    if (!IsHttpTask() && !mainSource.empty()) {
+        live.phase = TASK_PHASE_IDLE;
+        if (strncasecmp(mainSource.c_str(), kFileScheme, std::strlen(kFileScheme)) == 0) {
+            std::string bytes;
+            std::string path = mainSource.substr(std::strlen(kFileScheme));
+            bool readable = platform::ReadWholeFile(path, kMaxTorrentBytes, bytes) == platform::ReadFileStatus::Ok;
+            bool looksBencoded = readable && bytes.size() > 2 && (bytes[0] == 'd' || bytes[0] == 'D');
+            if (!looksBencoded || !LoadTorrent(bytes)) {
+                // Without a torrent there is no data file to open.
+                live.state = TASK_STATE_BAD_TORRENT;
+                uint32_t id = 0;
+                RequestStop(id);
+                return false;
+            }
+        }
+        if (HasMetadata())
+            OpenDataFile();
+        live.phase = TASK_PHASE_DOWNLOADING;
+    }
+    return IsHttpTask() || HasMetadata() || !sources.empty();
+}
+
+void TWorkThread::Reset(bool release, bool full)
+{
+    TWorkWithTransStatis::Reset(release, full);
+    completed = false;
+    completionTime = 0;
+    trimRounds = 0;
+    lastTickSeconds = 0;
+    lastRateSeconds = 0;
+    lastBudgetSeconds = 0;
+    lastDispatchTick = 0;
+    firstRoundsDone = false;
+}
+
+void TWorkThread::BuildHandshake()
+{
+    const uint8_t *infoHash = InfoHash();
+    if (handshake || infoHash == nullptr)
+        return;
+    handshake = ::BuildHandshake(infoHash, TorrentName(), platform::CurrentThreadId(),
+                                 reinterpret_cast<uintptr_t>(this), platform::TickCount(), PickLocalAddress(), EngineId());
+    JoinSwarm();
+}
