@@ -6,11 +6,13 @@
 
 #include "engine/core/engine_clock.h"
 #include "engine/core/engine_locks.h"
+#include "engine/core/engine_state.h"
 #include "engine/core/message_sink.h"
 #include "engine/core/quarrowlight_log.h"
 #include "engine/core/task_registry.h"
 #include "engine/core/udp_server_slot.h"
 #include "engine/core/work_thread.h"
+#include "engine/net/listen_settings.h"
 #include "platform/file_query.h"
 #include "platform/tick.h"
 
@@ -18,9 +20,6 @@ namespace {
 constexpr uint32_t kStopPollMs = 50;
 
 bool initialised = false;
-std::atomic<int32_t> listenPort{0};
-std::atomic<bool> listenEnabled{false};
-std::atomic<bool> httpWrap{false};
 
 TWorkThread *FindTask(TTaskHandle handle)
 {
@@ -303,18 +302,18 @@ int32_t ClearTaskMirrors(TTaskHandle handle)
 
 void EnableHttpWrap(int32_t on)
 {
-    httpWrap = on != 0;
+    SetHttpWrap(on != 0);
 }
 
 int32_t SetListenPort(int32_t port)
 {
-    listenPort = port;
+    SetEngineListenPort(port);
     return ENGINE_OK;
 }
 
 int32_t EnableListen(bool on)
 {
-    listenEnabled = on;
+    SetListenEnabled(on);
     return ENGINE_OK;
 }
 

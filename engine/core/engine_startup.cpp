@@ -7,6 +7,7 @@
 #include "engine/core/engine_clock.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/udp_server_slot.h"
+#include "engine/net/listening_service.h"
 
 namespace {
 // The built-in rendezvous server is under .invalid, which the engine never
@@ -51,6 +52,7 @@ void EngineStartUp()
 
 void EngineTearDown()
 {
+    ListeningService().Stop(true);
     NotifyUdpServerNoTaskLeft();
     engineIdle = true;
     outsideReachable = false;

@@ -10,6 +10,20 @@ std::atomic<bool> engineIdle{true};
 std::atomic<bool> outsideReachable{false};
 
 namespace {
+std::atomic<bool> httpWrap{false};
+}
+
+void SetHttpWrap(bool on)
+{
+    httpWrap = on;
+}
+
+bool IsHttpWrap()
+{
+    return httpWrap.load();
+}
+
+namespace {
 uint8_t engineId[16];
 }
 

@@ -14,3 +14,7 @@ extern std::atomic<int32_t> halfOpenLimit;
 extern std::atomic<bool> engineIdle;
 // Set once this host proved reachable from outside.
 extern std::atomic<bool> outsideReachable;
+
+// Outgoing BitTorrent connections open with an HTTP request line.
+void SetHttpWrap(bool on);
+bool IsHttpWrap();
