@@ -1,0 +1,15 @@
+#pragma once
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Starts a program (argv[0] is its path) with the caller's environment;
+// returns its process id, or -1 when it could not be started.
+int StartChildProcess(const std::vector<std::string> &argv);
+
+// Asks the child with this id to end (SIGTERM), then SIGKILL when it has not
+// ended within graceMs, and collects it. False when pid is no child of ours.
+bool StopChildProcess(int pid, unsigned graceMs = 2000);
+
+} // namespace platform
