@@ -82,8 +82,10 @@ struct TPeriodCounters {
 //   - may override FlushOutput, PlanRequests (call TPeerObject::PlanRequests
 //     for the base planning, which fills requests from NextPiece), Reset and
 //     ReleaseRange (call the base first), AttachAddress (call the base first,
-//     then connect socket), IsTimedOut (set state PEER_STATE_TIMED_OUT and
-//     call ReleaseRange when it fires);
+//     then connect socket; attaching again to the address already held is a
+//     reconnect and takes no second reference), IsTimedOut (set state
+//     PEER_STATE_TIMED_OUT and call ReleaseRange when it fires);
+//   - closes its socket only through CloseSocket();
 //   - calls RangeEnded() after a block completes to close a finished range;
 //   - reports address trouble through task->Penalize / RemoveAddress /
 //     AddAddress / HostNotFound;
@@ -142,6 +144,10 @@ public:
     void DropRequestsInPiece(int32_t piece, bool unsentOnly);
     // The task freed the range this peer pointed at.
     void ForgetRange() { range = nullptr; }
+    // Closes the socket keeping its traffic counted for the current tick, so
+    // a reconnect never hides bytes from the speed limit. Subclasses close
+    // through this, never through the socket directly.
+    void CloseSocket();
 
     // IBlockSource: the piece store's view of the delivering connection.
     void AddSourceReference() override { AddRef(); }
@@ -189,10 +195,23 @@ protected:
     // still open, freed when not.
     void CloseScannedRange();
     bool QueueHolds(int64_t block) const;
+    // Bytes the connection moved so far; FTP counts its data connection.
+    virtual uint64_t TrafficIn() const;
+    virtual uint64_t TrafficOut() const;
+    // Runs the steps of a tick and turns the traffic into tick counters.
+    template <typename Steps> bool Accounted(Steps steps);
 
     IPeerTask *task;
     const int32_t kind;
     TPeerId *address = nullptr;
     TPieceRange *range = nullptr;
     std::unique_ptr<QSocket> socket;
+
+private:
+    // Traffic of the running tick: the counters at its start, and what
+    // sockets closed during it had moved.
+    uint64_t tickBaseIn = 0;
+    uint64_t tickBaseOut = 0;
+    uint64_t tickCarryIn = 0;
+    uint64_t tickCarryOut = 0;
 };
