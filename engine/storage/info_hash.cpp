@@ -1,0 +1,62 @@
+#include "engine/storage/info_hash.h"
+
+#include <algorithm>
+
+#include <openssl/evp.h>
+
+namespace {
+
+const char kHexDigits[] = "0123456789abcdef";
+
+bool IsAsciiAlphanumeric(uint8_t c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+} // namespace
+
+bool TInfoHash::Compute(const char *data, size_t length, TInfoHash &out)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int digestLength = 0;
+    if (EVP_Digest(data, length, digest, &digestLength, EVP_sha1(), nullptr) != 1 || digestLength != kSize)
+        return false;
+    std::copy(digest, digest + kSize, out.bytes.begin());
+    return true;
+}
+
+bool TInfoHash::IsZero() const
+{
+    for (uint8_t b : bytes) {
+        if (b != 0)
+            return false;
+    }
+    return true;
+}
+
+std::string TInfoHash::Percent() const
+{
+    std::string text;
+    text.reserve(kSize * 3);
+    for (uint8_t b : bytes) {
+        if (IsAsciiAlphanumeric(b)) {
+            text += static_cast<char>(b);
+        } else {
+            text += '%';
+            text += kHexDigits[b >> 4];
+            text += kHexDigits[b & 0x0F];
+        }
+    }
+    return text;
+}
+
+std::string TInfoHash::Hex() const
+{
+    std::string text;
+    text.reserve(kSize * 2);
+    for (uint8_t b : bytes) {
+        text += kHexDigits[b >> 4];
+        text += kHexDigits[b & 0x0F];
+    }
+    return text;
+}
