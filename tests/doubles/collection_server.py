@@ -52,6 +52,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             pass
 
 
+def exit_with_parent():
+    """Ends the double when the test that started it is gone, even killed."""
+    parent = os.getppid()
+    while os.getppid() == parent:
+        time.sleep(0.5)
+    os._exit(0)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--port-file", required=True)
@@ -67,6 +75,7 @@ def main():
     with open(temp, "w") as out:
         out.write(str(server.server_address[1]))
     os.rename(temp, args.port_file)
+    threading.Thread(target=exit_with_parent, daemon=True).start()
     server.serve_forever()
 
 
