@@ -46,6 +46,7 @@ struct TUrlParts {
     std::string referer;
     std::string lastRedirect;
     int32_t redirectCount = 0;
+    int32_t redirectHops = 0; // redirects followed to reach this URL
     bool redirected = false;
 };
 
