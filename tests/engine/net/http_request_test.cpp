@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/net/http_redirect.h"
+#include "engine/net/http_request.h"
+
+namespace {
+
+const char kAgent[] = "User-Agent:Mozilla/4.0 (compatible; MSIE 5.00; Windows 98) Quarrowlight/1.0.3\r\n";
+
+THttpGet Get(int64_t position)
+{
+    THttpGet get;
+    get.path = "/pub/game.part1.rar?x=1";
+    get.host = "dl.example.invalid";
+    get.referer = "http://dl.example.invalid:8080/pub";
+    get.position = position;
+    return get;
+}
+
+} // namespace
+
+TEST(HttpGetRequest, FirstRequestOfASourceAsksForTheWholeFile)
+{
+    EXPECT_EQ(BuildHttpGet(Get(0)), std::string("GET /pub/game.part1.rar?x=1 HTTP/1.1\r\n"
+                                                 "Host:dl.example.invalid\r\n"
+                                                 "Accept:*/*\r\n"
+                                                 "Referer: http://dl.example.invalid:8080/pub\r\n") +
+                                         kAgent +
+                                         "Connection:Keep-Alive\r\n"
+                                         "Pragma: no-cache\r\n"
+                                         "Cache-Control: no-cache\r\n"
+                                         "\r\n");
+}
+
+TEST(HttpGetRequest, LaterRequestsAskForAnOpenEndedRange)
+{
+    THttpGet get = Get(1048576);
+    EXPECT_EQ(BuildHttpGet(get), std::string("GET /pub/game.part1.rar?x=1 HTTP/1.1\r\n"
+                                             "Host:dl.example.invalid\r\n"
+                                             "Accept:*/*\r\n"
+                                             "Referer: http://dl.example.invalid:8080/pub\r\n") +
+                                     kAgent +
+                                     "Connection:Keep-Alive\r\n"
+                                     "Range: bytes=1048576-\r\n"
+                                     "Pragma: no-cache\r\n"
+                                     "Cache-Control: no-cache\r\n"
+                                     "\r\n");
+    // Offsets past 4 GiB are written whole.
+    EXPECT_NE(BuildHttpGet(Get(6442450944LL)).find("Range: bytes=6442450944-\r\n"), std::string::npos);
+}
+
+TEST(HttpGetRequest, RefusesPartsThatWouldForgeLines)
+{
+    THttpGet get = Get(0);
+    get.host = "a\r\nX-Injected: 1";
+    EXPECT_EQ(BuildHttpGet(get), "");
+    get = Get(0);
+    get.path = "/a b";
+    EXPECT_EQ(BuildHttpGet(get), "");
+    get = Get(0);
+    get.referer = std::string("http://x/\n");
+    EXPECT_EQ(BuildHttpGet(get), "");
+    get = Get(0);
+    get.path = "/" + std::string(kHttpMaxUrlLength, 'a');
+    EXPECT_EQ(BuildHttpGet(get), "");
+    get.path.pop_back();
+    EXPECT_NE(BuildHttpGet(get), "");
+}
+
+TEST(HttpGetRequest, PathAndRefererComeFromTheUrl)
+{
+    EXPECT_EQ(HttpRequestPath("http://h.invalid:81/a/b.bin?q=/x"), "/a/b.bin?q=/x");
+    EXPECT_EQ(HttpRequestPath("http://h.invalid"), "/");
+    EXPECT_EQ(HttpRefererOf("http://h.invalid:81/a/b.bin"), "http://h.invalid:81/a");
+}
+
+TEST(HttpRedirect, RelativeTargetsBecomeAbsoluteOnTheSameServer)
+{
+    std::string target;
+    ASSERT_EQ(ResolveHttpRedirect("dl/f.bin", "127.0.0.1", 8080, target), THttpRedirectVerdict::Follow);
+    EXPECT_EQ(target, "http://127.0.0.1:8080/dl/f.bin");
+    ASSERT_EQ(ResolveHttpRedirect("/dl/f.bin", "h.invalid", 80, target), THttpRedirectVerdict::Follow);
+    EXPECT_EQ(target, "http://h.invalid/dl/f.bin");
+    ASSERT_EQ(ResolveHttpRedirect("//mirror.invalid/f.bin", "h.invalid", 80, target), THttpRedirectVerdict::Follow);
+    EXPECT_EQ(target, "http://mirror.invalid/f.bin");
+    ASSERT_EQ(ResolveHttpRedirect(" HTTP://Mirror.invalid:81/f.bin ", "h.invalid", 80, target),
+              THttpRedirectVerdict::Follow);
+    EXPECT_EQ(target, "HTTP://Mirror.invalid:81/f.bin");
+    // A colon after the first slash is part of a path, not a scheme.
+    ASSERT_EQ(ResolveHttpRedirect("dl/a:b", "h.invalid", 80, target), THttpRedirectVerdict::Follow);
+    EXPECT_EQ(target, "http://h.invalid/dl/a:b");
+}
+
+TEST(HttpRedirect, OtherSchemesAreRefusedWithAMessage)
+{
+    std::string target;
+    for (const char *location : {"ftp://h.invalid/f.bin", "https://h.invalid/f.bin", "javascript:x", "http:/f.bin"}) {
+        EXPECT_EQ(ResolveHttpRedirect(location, "h.invalid", 80, target), THttpRedirectVerdict::OtherScheme)
+            << location;
+        EXPECT_NE(target.find("unsupported scheme"), std::string::npos);
+    }
+    EXPECT_EQ(ResolveHttpRedirect("  ", "h.invalid", 80, target), THttpRedirectVerdict::NoLocation);
+}
+
+TEST(HttpRedirect, OverlongTargetsAreRefused)
+{
+    std::string target;
+    std::string location = "/" + std::string(kHttpMaxUrlLength, 'x');
+    EXPECT_EQ(ResolveHttpRedirect(location, "h.invalid", 80, target), THttpRedirectVerdict::TooLong);
+    location.resize(kHttpMaxUrlLength - std::string("http://h.invalid").size());
+    EXPECT_EQ(ResolveHttpRedirect(location, "h.invalid", 80, target), THttpRedirectVerdict::Follow);
+    EXPECT_EQ(target.size(), kHttpMaxUrlLength);
+}
