@@ -143,8 +143,15 @@ bool ReadFileList(const QElement &info, TFileTableLayout &layout)
     if (!layout.name.empty() && !IsSafeComponent(layout.name))
         return false;
     const std::string folder = layout.name + '\\';
-    if (!layout.name.empty() && EndsWithComponent(layout.saveDirectory, layout.name))
-        layout.saveDirectory.resize(layout.saveDirectory.size() - layout.name.size() - 1);
+    // A save folder that already is the torrent's folder is not nested
+    // again. Names differing only in case match, and the files then go into
+    // the folder as the save folder spells it.
+    std::string diskFolder = SanitisedPart(folder);
+    if (!layout.name.empty() && EndsWithComponent(layout.saveDirectory, layout.name)) {
+        const size_t cut = layout.saveDirectory.size() - layout.name.size() - 1;
+        diskFolder = layout.saveDirectory.substr(cut);
+        layout.saveDirectory.resize(cut);
+    }
 
     const QElement *files = info.FindValue("files");
     if (files == nullptr || files->Type() != ELEMENT_LIST || files->Count() < 1)
@@ -159,7 +166,7 @@ bool ReadFileList(const QElement &info, TFileTableLayout &layout)
         if (length == nullptr || length->Integer() < 0 || path == nullptr || !JoinPath(*path, joined))
             return false;
         std::string relativeName = folder + joined;
-        std::string diskPath = layout.saveDirectory + SanitisedPart(relativeName);
+        std::string diskPath = layout.saveDirectory + diskFolder + SanitisedPart(joined);
         if (relativeName.back() == '\\') {
             if (length->Integer() != 0)
                 return false;
