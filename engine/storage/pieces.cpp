@@ -1,6 +1,7 @@
 #include "engine/storage/pieces.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "engine/core/engine_clock.h"
 #include "engine/storage/file_table.h"
@@ -127,6 +128,34 @@ bool TPieces::BuildFromInfo(const QElement *info, TPieces *previous)
     return built;
 }
 
+bool TPieces::BuildSingleFile(const std::string &fileName, int64_t length, int32_t pieceBytes)
+{
+    if (fileName.empty() || length <= 0 || pieceBytes <= 0 || pieceBytes % kBlockLength != 0 ||
+        pieceBytes > kMaxPieceLength)
+        return false;
+    const int64_t count = (length + pieceBytes - 1) / pieceBytes;
+    if (count > INT32_MAX)
+        return false;
+    ResetTable();
+    name = fileName;
+    pieceLength = pieceBytes;
+    pieceCount = static_cast<int32_t>(count);
+    totalLength = length;
+    auto file = std::make_unique<TTaskFile>();
+    file->index = 0;
+    file->diskPath = targetPath.empty() ? saveDirectory + fileName : targetPath;
+    file->relativeName = fileName;
+    file->length = length;
+    file->offset = 0;
+    file->firstPiece = 0;
+    file->pieceCount = FilePieceCount(0, length, pieceBytes);
+    ChooseTemporaryName(*file);
+    files.push_back(std::move(file));
+    BuildPieces(std::string());
+    CreateAllFiles();
+    return true;
+}
+
 void TPieces::ChooseTemporaryName(TTaskFile &file) const
 {
     // A file already under its final name (complete, or someone else's) is
@@ -161,7 +190,7 @@ void TPieces::BuildPieces(std::string hashes)
         piece.index = i;
         piece.length = static_cast<int32_t>(std::min<int64_t>(pieceLength, remaining));
         piece.store.SetUp(piece.length);
-        piece.expectedHash = expected + static_cast<size_t>(i) * kHashLength;
+        piece.expectedHash = pieceHashes.empty() ? nullptr : expected + static_cast<size_t>(i) * kHashLength;
         remaining -= piece.length;
     }
     bitfield.assign(static_cast<size_t>((pieceCount + 7) / 8), 0);

@@ -52,6 +52,11 @@ public:
     // earlier table: its files are closed and files still on disk keep their
     // names. The caller keeps its reference to previous.
     bool BuildFromInfo(const QElement *info, TPieces *previous);
+    // Builds one file of length bytes without piece hashes, for a source
+    // that tells only the size (an HTTP task): stored at the target path, or
+    // in the save directory under fileName. Pieces are taken as they arrive.
+    // Sends event 100, then creates the file.
+    bool BuildSingleFile(const std::string &fileName, int64_t length, int32_t pieceLength);
     // Opens and sizes a file for use at neededOffset (see the .cpp).
     bool PrepareFile(TTaskFile &file, int64_t neededOffset, bool writable, QAutoLock *lockHolder, bool noExtend);
     // Writes [offset, offset + length) of a piece into its files. Returns the
