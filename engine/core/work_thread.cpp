@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/core/quarrowlight_log.h"
+#include "engine/net/peer_factory.h"
 #include "platform/remove_file.h"
 
 namespace {
@@ -205,6 +206,10 @@ void TWorkThread::OnDataFileEvent(const TPiecesEvent &event)
         (event.code == PIECES_EVENT_SELECTION_RECORD ? selectionRecordDirty : resumeBitsDirty) = true;
         return;
     }
+    case PIECES_EVENT_SPACE_AGAIN:
+        if (live.state == TASK_STATE_DISK_FULL)
+            live.state = TASK_STATE_NONE;
+        return;
     case PIECES_EVENT_DISK_FULL:
     case PIECES_EVENT_OPEN_FAILED: {
         live.state = event.code == PIECES_EVENT_DISK_FULL ? TASK_STATE_DISK_FULL : TASK_STATE_FILE_OPEN_FAILED;
@@ -215,4 +220,14 @@ void TWorkThread::OnDataFileEvent(const TPiecesEvent &event)
     default:
         return;
     }
+}
+
+TPeerObject *TWorkThread::CreatePeer(int32_t kind)
+{
+    return NewPeerObject(this, kind);
+}
+
+const uint8_t *TWorkThread::OwnPeerId()
+{
+    return handshake ? handshake->peerId.data() : nullptr;
 }

@@ -11,7 +11,7 @@
 // operations the engine interface calls. Interface calls take the task's own
 // lock around the settings and the published snapshot; the worker owns the
 // live state.
-class TWorkThread : public TWorkWithTransStatis, public IPiecesEventSink {
+class TWorkThread : public TWorkWithTransStatis {
 public:
     TWorkThread();
     ~TWorkThread() override;
@@ -53,29 +53,38 @@ public:
     bool EndedWithError() const { return error; }
     bool EndedTimedOut() const { return timedOut; }
 
+    bool IsStopping() override { return stopping; }
+
 protected:
     // Loads the local torrent and opens the data file; false when the task
     // has nothing to work from.
     virtual bool Prepare();
 
+    // Hooks of the lower layers.
+    TPeerObject *CreatePeer(int32_t kind) override;
+    bool DownloadComplete() override { return completed; }
+    void PublishStatus(bool rebuild, bool wait) override { Flush(rebuild, wait); }
+    const uint8_t *OwnPeerId() override;
+
 private:
     void MainRoutine();
     void LoopBody(bool &complete);
-    bool Complete(int64_t clock);
     void ReleaseLocksOfDeadBody();
+    // Waits out the round's pause, returning early when a connection has
+    // data to read.
+    void PauseRound();
 
     // Run state, cleared by Reset.
     bool error = false;
     bool timedOut = false;
-    bool completed = false;
-    int64_t completionTime = 0;
+    // The loop has ended: blocks given back are dropped, not parked.
+    bool stopping = false;
     uint32_t lastCandidateSeconds = 0;
     uint32_t lastTrimSeconds = 0;
     uint32_t trimRounds = 0;
     uint32_t lastLanSeconds = 0;
     uint32_t lastTickSeconds = 0;
     uint32_t lastRateSeconds = 0;
-    uint32_t lastBudgetSeconds = 0;
     uint32_t lastDispatchTick = 0;
     bool firstRoundsDone = false;
 

@@ -16,7 +16,6 @@
 namespace {
 constexpr uint32_t kDispatchMs = 400;
 constexpr uint32_t kRatePeriod = 3;
-constexpr uint32_t kPublishPeriod = 5;
 constexpr uint32_t kTrimPeriod = 8;
 constexpr uint32_t kLanPeriod = 10;
 constexpr uint32_t kCandidatePeriod = 15;
@@ -55,18 +54,9 @@ void TWorkThread::ReleaseLocksOfDeadBody()
     }
 }
 
-bool TWorkThread::Complete(int64_t clock)
-{
-    if (CheckComplete(clock)) {
-        completed = true;
-        if (completionTime == 0)
-            completionTime = clock;
-    }
-    return completed;
-}
-
 void TWorkThread::MainRoutine()
 {
+    stopping = false;
     LoadResumeRecord();
     if (!Prepare())
         return;
@@ -75,17 +65,21 @@ void TWorkThread::MainRoutine()
     timedOut = false;
     lastCandidateSeconds = lastTrimSeconds = lastLanSeconds = 0;
 
-    bool complete = false;
+    bool finished = false;
     while (!CheckStop()) {
-        LoopBody(complete);
-        if (complete || error || timedOut)
+        LoopBody(finished);
+        if (finished || error || timedOut)
             break;
     }
 
-    if (!complete)
-        complete = Complete(0);
+    stopping = true;
+    if (!completed)
+        CheckComplete(0);
+    bool complete = completed;
     ReleaseSourceMarks();
     Reset(false, false);
+    // A complete file gets its final name before the task reports the end.
+    CloseDataFile(complete);
     if (complete)
         DeleteResumeRecord();
     else
@@ -97,18 +91,19 @@ void TWorkThread::MainRoutine()
             live.state = TASK_STATE_NO_SOURCE;
         else if (!complete && timedOut)
             live.state = TASK_STATE_SIZE_TIMEOUT;
+        CopyPieceCounters(true);
         Flush(true, false);
     }
     Reset(false, false);
     TrimEngineBufferPoolsAtRunEnd();
 }
 
-void TWorkThread::LoopBody(bool &complete)
+void TWorkThread::LoopBody(bool &finished)
 {
-    if (Complete(taskClock)) {
+    if (CheckComplete(taskClock)) {
         EngineLogFormat(23, "TID : %5lu] [%s is Download Complete", static_cast<unsigned long>(platform::CurrentThreadId()),
                         targetFile.c_str());
-        complete = true;
+        finished = true;
         return;
     }
     Step();
@@ -120,11 +115,11 @@ void TWorkThread::LoopBody(bool &complete)
         MaintainCandidates();
     if (CheckStop())
         return;
-    if (live.totalSize == 0 && running > static_cast<uint32_t>(settings.sizeTimeout)) {
+    if (live.totalSize == 0 && FileSize() == 0 && running > static_cast<uint32_t>(settings.sizeTimeout)) {
         timedOut = true;
         return;
     }
-    if (Complete(taskClock))
+    if (CheckComplete(taskClock))
         return;
     if (live.speed == 0 && running > kNoSourceSeconds && (IsHttpTask() || !HasMetadata()) && !HasCandidates()) {
         error = true;
@@ -141,8 +136,10 @@ void TWorkThread::LoopBody(bool &complete)
             haveMapToPublish = true;
         }
     }
-    if (reopenRequested && !CheckStop())
+    if (reopenRequested && !CheckStop()) {
         ReopenDataFile();
+        BuildHandshake();
+    }
     if (!CheckStop() && Due(seconds, lastLanSeconds, kLanPeriod))
         LanExchange();
 }
@@ -156,7 +153,8 @@ int64_t TWorkThread::Step()
         DispatchIncoming();
     }
     uint32_t seconds = EngineSeconds();
-    if (seconds != lastTickSeconds) {
+    bool tickRound = seconds != lastTickSeconds;
+    if (tickRound) {
         lastTickSeconds = seconds;
         StatTick(completed);
         firstRoundsDone = true;
@@ -164,7 +162,7 @@ int64_t TWorkThread::Step()
         if (diskBytes > 0)
             live.diskBytes = diskBytes;
     }
-    ServiceConnections();
+    ServiceConnections(tickRound);
     if (completed && OnlyTrackersFor(kTrackerOnlySeconds))
         platform::SleepMs(kTrackerOnlyPauseMs);
     if (refreshRequested && OwnLock().TryLock()) {
@@ -175,13 +173,13 @@ int64_t TWorkThread::Step()
     }
     if (Due(seconds, lastRateSeconds, kRatePeriod))
         RateRound();
-    if (Due(seconds, lastBudgetSeconds, kPublishPeriod)) {
-        HandOverCacheBudget();
-        Flush(false, false);
-        PeriodicSave();
-    }
-    platform::SleepMs(firstRoundsDone ? roundPause : 6);
+    PauseRound();
     return taskClock != 0 ? taskClock : EngineTime();
+}
+
+void TWorkThread::PauseRound()
+{
+    platform::SleepMs(firstRoundsDone ? roundPause : 6);
 }
 
 bool TWorkThread::Prepare()
@@ -204,8 +202,10 @@ bool TWorkThread::Prepare()
                 return false;
             }
         }
-        if (HasMetadata())
+        if (HasMetadata()) {
             OpenDataFile();
+            BuildHandshake();
+        }
         live.phase = TASK_PHASE_DOWNLOADING;
     }
     return IsHttpTask() || HasMetadata() || !sources.empty();
@@ -214,14 +214,12 @@ bool TWorkThread::Prepare()
 void TWorkThread::Reset(bool release, bool full)
 {
     TWorkWithTransStatis::Reset(release, full);
-    completed = false;
-    completionTime = 0;
     trimRounds = 0;
     lastTickSeconds = 0;
     lastRateSeconds = 0;
-    lastBudgetSeconds = 0;
     lastDispatchTick = 0;
     firstRoundsDone = false;
+    handshake.reset();
 }
 
 void TWorkThread::BuildHandshake()

@@ -1,8 +1,12 @@
 #pragma once
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/core/base_work.h"
+#include "engine/net/listening_service.h"
+#include "engine/net/peer_object.h"
+#include "engine/net/peer_task.h"
 
 // Source-entry marks kept by the peer pool.
 enum : int {
@@ -12,13 +16,37 @@ enum : int {
     SOURCE_MARK_MAIN_IN_USE = 17,
 };
 
-// The peer layer of a task: its limits, its mirrors, its candidates and
-// connections. The operations the main loop drives are virtual so that the
-// pool fills them in.
-class TWorkWithPeers : public TBaseWork {
+// Origins of candidate addresses; higher ranks first.
+enum : int32_t {
+    ORIGIN_BT_MINIMUM = 19,
+    ORIGIN_DEMOTED_FLOOR = 20,
+    ORIGIN_FTP_HOST = 28,
+    ORIGIN_SOURCE = 29,
+    ORIGIN_LAN = 35,
+};
+
+// The peer layer of a task: candidates (addresses it may connect to),
+// connections and connections being closed, their limits and upkeep. Runs on
+// the task's worker; the interface only sets limits and mirrors under the
+// task's lock.
+class TWorkWithPeers : public TBaseWork, public IPeerTask {
 public:
-    int32_t maxServers = 0;
-    int32_t maxPeers = 0;
+    static constexpr int32_t kDefaultMaxServers = 49;
+    // Before the application sets limits a task may still use peers, so one
+    // whose server is dead is not stuck.
+    static constexpr int32_t kDefaultMaxPeers = 50;
+    // The candidate list never grows past this; the worst are evicted.
+    static constexpr size_t kMaxCandidates = 2000;
+    // Rate above which a connection is serviced every round.
+    static constexpr int32_t kFastRate = 28671;
+
+    TWorkWithPeers();
+    ~TWorkWithPeers() override;
+
+    int32_t maxServers = kDefaultMaxServers;
+    int32_t maxPeers = kDefaultMaxPeers;
+    // Written by the interface under the task's lock; the worker copies them
+    // under the same lock.
     std::vector<std::string> mirrorUrls;
     std::vector<std::string> mirrorHosts;
     bool hasMirrors = false;
@@ -34,19 +62,128 @@ public:
     virtual bool HasMetadata() { return false; }
     virtual void Reset(bool release, bool full);
 
+    // --- driven by the main loop ---
     // Every 15 s: sources to candidates, unresolved hosts retried, further
     // addresses of multi-address hosts added.
-    virtual void MaintainCandidates() {}
-    virtual bool HasCandidates() { return false; }
-    // Every 400 ms: take over incoming connections meant for this task.
-    virtual void DispatchIncoming() {}
-    // Every main-loop round: send and receive on each connection.
-    virtual void ServiceConnections() {}
+    virtual void MaintainCandidates();
+    virtual bool HasCandidates() { return !candidates.empty(); }
+    // Every 400 ms: the engine-wide accept and the hand-out of incoming
+    // connections to this task.
+    virtual void DispatchIncoming();
+    // Every main-loop round: send and receive on the connections due.
+    virtual void ServiceConnections(bool tickRound);
     // True when every remaining connection has been a tracker for the given seconds.
-    virtual bool OnlyTrackersFor(uint32_t) { return false; }
-    // Registers the info hash for incoming connections, and removes it.
-    virtual void JoinSwarm() {}
-    virtual void LeaveSwarm() {}
-    // Every 10 s: the LAN exchange.
+    virtual bool OnlyTrackersFor(uint32_t seconds);
+    virtual void JoinSwarm();
+    virtual void LeaveSwarm();
+    // Every 10 s: the LAN exchange (arrives with LAN discovery).
     virtual void LanExchange() {}
+
+    // --- candidates ---
+    bool AddCandidate(TPeerId *address, bool fromPeer, bool forceId);
+    TPeerId *AddBtAddress(uint32_t ip, int32_t port, int32_t kind, bool first, int32_t origin);
+    void ProcessSources();
+    void RetryUnresolved();
+    void ExpandHosts();
+    void AddMirrors(int32_t count, bool connectNow);
+    void ReAddSourceBackup(bool connectNow);
+    void RemoveDuplicates();
+    void SortCandidates();
+    // Whether a connect round may use the candidate now (counts down its back-off).
+    bool Eligible(TPeerId &candidate);
+
+    // --- connections ---
+    void ConnectServers();
+    void ConnectPeers();
+    void DropConnections(int32_t kindMask, int32_t count, bool onlyBad);
+    // Takes a connection off the list, resets it onto the closing list and,
+    // with a positive penalty, penalizes its address.
+    void RemoveConnection(TPeerObject *peer, int32_t penalty);
+    void SortConnections();
+    int32_t ServerConnectionCount();
+    int32_t PeerConnectionCount();
+    // Connections the room test counts as still being established.
+    int32_t EstablishingCount();
+
+    // --- three-second upkeep ---
+    void TrimPeers();
+    void ChokeRound();
+    void DropBadServers();
+    // End of every statistics tick: mirrors rotated in, slow servers out.
+    void RotateServers();
+
+    // --- incoming ---
+    bool AcceptIncoming(QSocket &socket);
+    bool OfferIncomingPeer(std::unique_ptr<QSocket> &socket);
+
+    // IPeerTask: the pool's address operations.
+    bool AddAddress(TPeerId *address) override;
+    void Penalize(TPeerId *address, TPeerObject *connection, int32_t amount) override;
+    void RemoveAddress(TPeerId *address) override;
+    void HostNotFound() override;
+
+    std::vector<TPeerId *> candidates;     // one reference each
+    std::vector<TPeerObject *> connections; // one reference each
+    std::vector<TPeerObject *> closing;
+
+    // Round pacing, set by the statistics layer.
+    int32_t servicePeriod = 5;
+    int32_t uploadSlots = 6;
+    int64_t lastSecondUpload = 0;
+
+protected:
+    // --- hooks the upper layers fill ---
+    // A new peer object of the kind, or null when the kind is not available.
+    virtual TPeerObject *CreatePeer(int32_t kind) = 0;
+    virtual bool DownloadComplete() = 0;
+    virtual int32_t MissingPieceCount() = 0;
+    // The statistics layer counts a connection's tick.
+    virtual void CountTick(TPeerObject &peer) = 0;
+    // A server reported the size of the resource.
+    virtual void OnServerSize(TPeerId &address) = 0;
+    // The main torrent source delivered a torrent file.
+    virtual bool AdoptFetchedTorrent(const std::string &content) = 0;
+    // The task's own BitTorrent peer id, null before the handshake is built.
+    virtual const uint8_t *OwnPeerId() { return nullptr; }
+    virtual const uint8_t *InfoHash() { return nullptr; }
+    // Publishes the live status (Flush of the task).
+    virtual void PublishStatus(bool rebuild, bool wait) = 0;
+
+    enum class TOpenResult { Opened, AttachFailed, Unsupported };
+    // Opens one connection to the candidate.
+    TOpenResult OpenConnection(TPeerId &candidate);
+    // Opens a connection at once when the candidate may take one.
+    void ConnectNow(TPeerId &candidate);
+    void TakeFetchedTorrent();
+    void ReleaseClosing(bool all);
+    void ResetPeers();
+
+    // The task's ranges are marked reopened for a dropped bad server.
+    virtual void ReopenRangesOf(TPeerObject &) {}
+    // Average download rate since the worker started (statistics layer).
+    virtual int64_t AverageIn() { return 0; }
+
+private:
+    void InsertCandidate(TPeerId *candidate, bool randomPosition);
+    // Adds a parsed source or mirror (origin 29), connecting at once when
+    // asked; releases the caller's reference.
+    void AddSourceAddress(TPeerId *address, bool connectNow);
+    void EvictWorstCandidates();
+    void ServiceUploads(bool tickRound, bool slowPeriod);
+    void NoteSizeOf(TPeerObject &peer);
+    bool TakeIncoming(std::unique_ptr<QSocket> &socket);
+
+    std::vector<TSourceEntry> sourceBackup;
+    bool sourceBackupTaken = false;
+    bool candidatesDirty = false;
+    int32_t idleConnectRounds = 0;
+    int64_t lastServerConnect = -1;
+    int64_t lastPeerConnect = -1;
+    int64_t lastMirrorRotation = 0;
+    int64_t lastServerRotation = 0;
+    uint32_t round = 0;
+    uint32_t roundsSinceTick = 0;
+    uint32_t chokeRounds = 0;
+    bool swarmJoined = false;
+    TListenerStatus listenerStatus;
 };

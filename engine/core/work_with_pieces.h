@@ -1,15 +1,27 @@
 #pragma once
 #include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/core/work_with_peers.h"
+#include "engine/storage/pieces_event.h"
+#include "engine/storage/torrent_owner.h"
 
-// The piece layer of a task: the have-map (one bit per piece, most
-// significant bit first), the data file and the scheduler. The data-file
-// operations are virtual so that the storage layer fills them in.
-class TWorkWithPieces : public TWorkWithPeers {
+class TPieces;
+class TTorrent;
+
+// The piece layer of a task: the torrent and the data file, the have-map
+// (one bit per piece, most significant bit first), and the scheduling state
+// all connections share: piece ranges of the server sources, the pending
+// list, the in-progress marks and end game, and completion.
+class TWorkWithPieces : public TWorkWithPeers, public IPiecesEventSink, public TTorrentOwner {
 public:
+    TWorkWithPieces();
+    ~TWorkWithPieces() override;
+
     // Written by the worker.
     std::vector<uint8_t> haveMap;
     // What GetTaskPieceMap reads; replaced by Flush under the task's lock.
@@ -25,6 +37,13 @@ public:
     bool resumeBitsDirty = false;
     bool reopenRequested = false;
 
+    // Completion within one run: the time every piece was first present, and
+    // the flag set once they were verified and flushed.
+    int64_t completionTime = 0;
+    bool completed = false;
+    // The periodic save runs at the next tick instead of waiting its turn.
+    bool saveRequested = false;
+
     // Copy of the published map into buf; the caller holds the task's lock.
     int32_t CopyPublishedHaveMap(void *buf, int32_t len) const;
     int32_t PublishedHaveMapSize() const { return static_cast<int32_t>(publishedHaveMap.size()); }
@@ -32,32 +51,131 @@ public:
     bool SetHaveBit(int64_t piece, bool on);
 
     void Reset(bool release, bool full) override;
+    bool HasMetadata() override;
 
-    // Loads torrent metainfo read from a local file; false when it is not one.
-    virtual bool LoadTorrent(const std::string &) { return false; }
-    // Opens (creating when needed) the data file for the known metainfo.
-    virtual void OpenDataFile() {}
-    virtual bool HasDataFile() { return false; }
-    // The data file's pieces are set up and its start-up check has finished.
-    virtual bool PiecesReady() { return false; }
-    virtual bool StartupCheckFinished() { return false; }
+    // --- the data file ---
+    // Loads torrent metainfo and builds the data file; false when it is none.
+    virtual bool LoadTorrent(const std::string &bytes);
+    // Builds the data file for the known metainfo when there is none yet.
+    virtual void OpenDataFile();
+    virtual bool HasDataFile() { return pieces != nullptr || building != nullptr; }
+    virtual bool PiecesReady();
+    virtual bool StartupCheckFinished();
     // Copies the data file's piece counters (and with bytes, its byte counts) into the live status.
-    virtual void CopyPieceCounters(bool) {}
-    // Lets the data file finish pending writes and flushes.
+    virtual void CopyPieceCounters(bool bytes);
+    // Lets the data file complete pending work (nothing is deferred yet).
     virtual void DataFileUpkeep() {}
-    virtual void RemoveFromInProgress(uint32_t) {}
-    // True once every piece is verified; clock 0 forces the final check.
-    virtual bool CheckComplete(int64_t) { return false; }
-    virtual void PendingUpkeep() {}
-    virtual void ReopenDataFile() { reopenRequested = false; }
-    // The torrent's info hash (null while unknown) and name.
-    virtual const uint8_t *InfoHash() { return nullptr; }
-    virtual std::string TorrentName() { return std::string(); }
+    virtual void RemoveFromInProgress(uint32_t piece);
+    // Writes verified pieces out and closes the files; finishing gives
+    // complete files their final names.
+    void CloseDataFile(bool finishing);
+    // Flushes the data file (every 20 s while incomplete).
+    void FlushDataFile();
+    // The 5-second upkeep of the data file: cache budget, housekeeping,
+    // open handles.
+    void DataFileHousekeeping();
+    virtual void ReopenDataFile();
+    const uint8_t *InfoHash() override;
+    virtual std::string TorrentName();
     // Path of file n of the data file (its final name), empty when unknown.
-    virtual std::string DataFilePath(int) { return std::string(); }
+    virtual std::string DataFilePath(int file);
+    int32_t FileCount();
 
-    // The task state file with its resume record.
+    // The task state file with its resume record (a later stage fills these).
     virtual void LoadResumeRecord() {}
     virtual void SaveResumeRecord() {}
     virtual void DeleteResumeRecord() {}
+
+    // --- completion ---
+    // True when the run is finished: an HTTP task once complete, a
+    // BitTorrent or P2SP task after its seeding hours. now 0 stands for the
+    // engine time and never finishes a run.
+    virtual bool CheckComplete(int64_t now);
+    bool AllPiecesPresent();
+    int32_t MissingPieceCount() override;
+
+    // --- scheduling ---
+    bool MarkInProgress(int32_t piece);
+    void UnmarkInProgress(int32_t piece, bool finished);
+    int32_t InProgressCount(int32_t piece) const;
+    bool PickPending(TPeerObject &peer, const std::vector<uint8_t> &peerHave, const std::vector<int32_t> &exclude,
+                     int32_t most);
+    bool WaitsForServers();
+    bool NearlyComplete();
+    int32_t RandomStartPiece();
+    // Every fourth 8-second step: bounds the pending list, empties it once
+    // complete.
+    virtual void PendingUpkeep();
+    int32_t focusPiece = -1;
+    const std::deque<TBlockRequest> &Pending() const { return pending; }
+
+    // IPeerTask: the piece layer.
+    bool PieceLayerReady() override { return HasPieces(); }
+    int64_t FileSize() override;
+    int32_t PieceLength() override;
+    int32_t PieceCount() override;
+    bool NeedsPiece(int32_t piece) override;
+    bool HasAllPieces() override;
+    bool IsPieceComplete(int32_t piece) override;
+    int64_t MissingInPiece(int32_t piece, int64_t *firstMissing) override;
+    bool BlockRequestedOrPresent(int64_t block) override;
+    void ReportNotRequested(int32_t piece) override { UnmarkInProgress(piece, false); }
+    int32_t FocusPiece() override { return focusPiece; }
+    bool EndGame() override { return endGame; }
+    int32_t WriteBlock(int64_t block, int32_t length, const uint8_t *bytes, IBlockSource *source,
+                       bool *needed) override;
+    void ReturnBlocks(std::vector<TBlockRequest> &&requests) override;
+    bool TakePending(int64_t block, int32_t length) override;
+    bool PendingHolds(int64_t block) override;
+    void AddPending(int64_t block, int32_t length) override;
+    std::vector<std::unique_ptr<TPieceRange>> &Ranges() override { return ranges; }
+    void EngageRanges() override;
+    bool AssignRange(TPeerObject &peer) override;
+    TPieceRange *AddRange(int32_t first, int32_t last, TPeerObject *owner, TPeerId *source) override;
+    void RemoveRange(TPieceRange *range) override;
+    void SetPhase(int32_t phase) override;
+
+    // TTorrentOwner.
+    void SetMetainfoPhase(int32_t phase) override { SetPhase(phase); }
+    void OnBadLocalTorrent() override;
+    bool BuildFileTable(const QElement &info) override;
+
+    // The piece length of a task that knows only its size: a power of two
+    // from 64 KiB to 16 MiB giving at most 2048 pieces, so the same size
+    // always gives the same geometry.
+    static int32_t PieceLengthForSize(int64_t size);
+
+protected:
+    // The data file's pieces are set up (not overridable, unlike PiecesReady).
+    bool HasPieces() const;
+    void OnServerSize(TPeerId &address) override;
+    bool AdoptFetchedTorrent(const std::string &content) override;
+    void ReopenRangesOf(TPeerObject &peer) override;
+    // Drops pending entries whose block the data file already has.
+    void DropObtainedPending();
+    // The in-progress list and end game as the need tests see them.
+    bool RecomputeEndGame();
+
+    TPieces *pieces = nullptr;
+    TTorrent *torrent = nullptr;
+
+private:
+    bool Steal(TPeerObject &peer);
+    void Assign(TPieceRange &range, TPeerObject &peer);
+    void ReleaseDataFile();
+    void ClearScheduling();
+    // Keeps the name a server gives inside the task's folder.
+    std::string HttpTargetPath(const TPeerId &address) const;
+
+    // A data file under construction; it may send events before it replaces
+    // the current one.
+    TPieces *building = nullptr;
+    std::vector<std::unique_ptr<TPieceRange>> ranges;
+    std::deque<TBlockRequest> pending;
+    std::map<int32_t, int32_t> inProgress;
+    int32_t inProgressEntries = 0;
+    bool endGame = false;
+    bool endGameReached = false;
+    // Pieces below it are known present; the completion test resumes there.
+    int32_t firstMissing = 0;
 };

@@ -221,6 +221,10 @@ bool TPeerObject::PlanRequests()
                 task->AddPending(block, length);
             continue;
         }
+        // A server stream fetches its range in order: a block parked by a
+        // dropped connection is fetched here, not left waiting for a peer.
+        if (kind != PEER_KIND_BT && task->PendingHolds(block))
+            task->TakePending(block, length);
         requests.push_back({block, length, Now(), false});
     }
     return true;
@@ -290,8 +294,7 @@ bool TPeerObject::AcquireRange()
     int32_t end = start;
     while (end + 1 < count && IsOpenForUs(end + 1))
         ++end;
-    range = task->AddRange(start, end, this, address);
-    ++rangesHeld;
+    task->AddRange(start, end, this, address);
     return range != nullptr;
 }
 
@@ -320,10 +323,8 @@ int32_t TPeerObject::SplitAtFocus(int32_t focus)
             continue;
         int32_t last = r->last;
         r->last = std::max(r->first, focus - 1);
-        range = task->AddRange(focus, last, this, address);
-        if (range == nullptr)
+        if (task->AddRange(focus, last, this, address) == nullptr)
             return -1;
-        ++rangesHeld;
         counters.currentPiece = focus;
         return focus;
     }

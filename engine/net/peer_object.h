@@ -144,6 +144,12 @@ public:
     void DropRequestsInPiece(int32_t piece, bool unsentOnly);
     // The task freed the range this peer pointed at.
     void ForgetRange() { range = nullptr; }
+    // The task assigned a range to this peer.
+    void TakeRange(TPieceRange *assigned)
+    {
+        range = assigned;
+        ++rangesHeld;
+    }
     // Closes the socket keeping its traffic counted for the current tick, so
     // a reconnect never hides bytes from the speed limit. Subclasses close
     // through this, never through the socket directly.
@@ -179,6 +185,11 @@ public:
     int32_t failures = 0;   // pieces of ours that failed their hash
     int32_t rangesHeld = 0; // ranges ever assigned
     int32_t lastFinishedPiece = -1;
+    // Stall watch of the choke rounds: rounds without traffic, and the
+    // socket totals at the last look.
+    int32_t stalls = 0;
+    uint64_t seenIn = 0;
+    uint64_t seenOut = 0;
 
 protected:
     ~TPeerObject() override;

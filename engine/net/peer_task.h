@@ -72,7 +72,7 @@ public:
     virtual void EngageRanges() = 0;
     // Gives the connection a range (continuation, free, taken over or stolen).
     virtual bool AssignRange(TPeerObject &peer) = 0;
-    // A new range owned by the peer, stamped with the task clock.
+    // A new range, stamped with the task clock; an owner takes it at once.
     virtual TPieceRange *AddRange(int32_t first, int32_t last, TPeerObject *owner, TPeerId *source) = 0;
     // Frees a range; its owner's pointer to it is cleared.
     virtual void RemoveRange(TPieceRange *range) = 0;

@@ -1,0 +1,31 @@
+#include "engine/net/peer_factory.h"
+
+#include "engine/core/quarrowlight_log.h"
+#include "engine/net/http_peer.h"
+
+namespace {
+constexpr int32_t kPeerLogChannel = 38;
+
+const char *KindName(int32_t kind)
+{
+    switch (kind) {
+    case PEER_KIND_BT:
+        return "BitTorrent peer";
+    case PEER_KIND_FTP:
+        return "FTP source";
+    case PEER_KIND_TRACKER:
+        return "tracker";
+    default:
+        return "unknown peer kind";
+    }
+}
+} // namespace
+
+TPeerObject *NewPeerObject(IPeerTask *task, int32_t kind)
+{
+    if (kind == PEER_KIND_HTTP)
+        return new THttpPeer(task);
+    EngineLogFormat(kPeerLogChannel, "Create Peer Failed: %s (kind %d) is not supported", KindName(kind),
+                    static_cast<int>(kind));
+    return nullptr;
+}
