@@ -19,6 +19,8 @@ struct TNginxOptions {
     std::vector<std::string> addresses{"127.0.0.1"};
     // Extra directives inside the server block (locations, limits).
     std::string serverDirectives;
+    // Extra directives of the http block (log formats).
+    std::string httpDirectives;
     // 0 picks a free port.
     int port = 0;
 };
@@ -74,6 +76,8 @@ public:
     }
 
     int Port() const { return port; }
+    // The folder of the generated config, for logs a config writes there.
+    const std::filesystem::path &Folder() const { return folder; }
     std::string Url(const std::string &path, size_t address = 0) const
     {
         return "http://" + addresses.at(address) + ":" + std::to_string(port) + path;
@@ -90,6 +94,7 @@ private:
         c << "http {\n  access_log off;\n  sendfile on;\n  default_type application/octet-stream;\n";
         for (const char *kind : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
             c << "  " << kind << "_temp_path " << dir << "/" << kind << ";\n";
+        c << options.httpDirectives << "\n";
         c << "  server {\n";
         for (const std::string &address : options.addresses)
             c << "    listen " << address << ":" << port << ";\n";
