@@ -16,6 +16,7 @@ public:
     virtual void Reset() = 0;
 };
 
-// The registrant keeps the transport alive until it unregisters (nullptr).
+// The registrant keeps the transport alive until it unregisters (nullptr) and
+// every socket opened over it is closed.
 void SetStreamTransport(QStreamTransport *transport);
 QStreamTransport *StreamTransport();
