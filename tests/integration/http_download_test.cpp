@@ -71,16 +71,19 @@ TEST_F(HttpDownloadTest, OneMirrorDeliversTheWholeFile)
 
 TEST_F(HttpDownloadTest, FastMirrorTakesOverTheSlowMirrorsRangeAndTheDeadOnes)
 {
-    TNginxOptions options;
-    options.httpDirectives = "  log_format sent '$body_bytes_sent';";
-    options.serverDirectives = "    location /slow/ { alias " + root.string() + "/; limit_rate " +
-                               std::to_string(kSlowRate) + "; access_log " + (scratch.path / "slow.log").string() +
-                               " sent; }";
-    TNginxServer nginx;
-    ASSERT_TRUE(nginx.Start(root, options));
+    // Addresses on one host and port count as one server, so each mirror
+    // gets its own nginx.
+    TNginxOptions slowOptions;
+    slowOptions.httpDirectives = "  log_format sent '$body_bytes_sent';";
+    slowOptions.serverDirectives = "    limit_rate " + std::to_string(kSlowRate) + ";\n    access_log " +
+                                   (scratch.path / "slow.log").string() + " sent;";
+    TNginxServer slow;
+    ASSERT_TRUE(slow.Start(root, slowOptions));
+    TNginxServer fast;
+    ASSERT_TRUE(fast.Start(root));
     std::string dead = "http://127.0.0.1:" + std::to_string(platform::FreeLoopbackPort()) + "/file.bin";
     TEngineTask task;
-    ASSERT_EQ(task.CreateHttp(target, nginx.Url("/slow/file.bin") + "\n" + dead + "\n" + nginx.Url("/file.bin")),
+    ASSERT_EQ(task.CreateHttp(target, slow.Url("/file.bin") + "\n" + dead + "\n" + fast.Url("/file.bin")),
               ENGINE_OK);
     ExpectDelivered(task);
     ASSERT_EQ(StopDownloadTask(task.handle, false), ENGINE_OK);

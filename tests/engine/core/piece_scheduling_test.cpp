@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+
+#include "engine/core/engine_clock.h"
+#include "engine/storage/pieces.h"
+#include "tests/engine/core/task_harness.h"
+
+namespace {
+
+constexpr int64_t kPiece = 64 * 1024;
+
+class PieceSchedulingTest : public ::testing::Test {
+protected:
+    void SetUp() override { task.taskClock = 1000000; }
+    THarnessTask task;
+};
+
+TEST_F(PieceSchedulingTest, HttpGeometryDependsOnlyOnTheSize)
+{
+    EXPECT_EQ(TWorkWithPieces::PieceLengthForSize(1), 65536);
+    EXPECT_EQ(TWorkWithPieces::PieceLengthForSize(2048 * kPiece), 65536);
+    EXPECT_EQ(TWorkWithPieces::PieceLengthForSize(2048 * kPiece + 1), 131072);
+    EXPECT_EQ(TWorkWithPieces::PieceLengthForSize(int64_t{1} << 30), 524288);
+    EXPECT_EQ(TWorkWithPieces::PieceLengthForSize(int64_t{1} << 40), 16 * 1024 * 1024);
+    ASSERT_TRUE(task.MakeDataFile(100 * kPiece - 5));
+    EXPECT_EQ(task.PieceCount(), 100);
+    EXPECT_EQ(task.haveMap.size(), 13u) << "the data file's piece count sized the have-map";
+    EXPECT_TRUE(fs::exists(task.targetFile + ".qltmp"));
+}
+
+TEST_F(PieceSchedulingTest, ServerAddressesShareThePiecesAtTheStart)
+{
+    ASSERT_TRUE(task.MakeDataFile(100 * kPiece));
+    task.AddServer(9001);
+    task.AddServer(9002);
+    task.AddServer(9003);
+    task.EngageRanges();
+    std::vector<std::pair<int32_t, int32_t>> spans;
+    for (auto &range : task.Ranges())
+        spans.emplace_back(range->first, range->last);
+    std::sort(spans.begin(), spans.end());
+    EXPECT_EQ(spans, (std::vector<std::pair<int32_t, int32_t>>{{0, 32}, {33, 65}, {66, 99}}));
+}
+
+TEST_F(PieceSchedulingTest, PlanningQueuesTheBlocksOfTheNextPiece)
+{
+    ASSERT_TRUE(task.MakeDataFile(10 * kPiece));
+    task.AddServer(9001);
+    TScriptedPeer *peer = task.AddPeer(PEER_KIND_HTTP);
+    ASSERT_TRUE(peer->PlanRequests());
+    ASSERT_NE(peer->Range(), nullptr);
+    ASSERT_EQ(peer->requests.size(), 4u);
+    EXPECT_EQ(peer->requests.front().block, 0);
+    EXPECT_EQ(peer->requests.back().block, 3);
+    // Planning stops while the queue exceeds what the speed warrants.
+    ASSERT_TRUE(peer->PlanRequests());
+    EXPECT_EQ(peer->requests.size(), 4u);
+    // Faster, it plans again, skipping what is queued.
+    peer->tick.speed = 64 * 1024;
+    ASSERT_TRUE(peer->PlanRequests());
+    EXPECT_EQ(peer->requests.size(), 8u);
+    EXPECT_EQ(peer->requests.back().block, 7);
+}
+
+TEST_F(PieceSchedulingTest, QueueLimitFollowsTheSpeed)
+{
+    TScriptedPeer *peer = task.AddPeer(PEER_KIND_BT);
+    peer->tick.speed = 64 * 1024;
+    EXPECT_EQ(peer->QueueLimit(), 10);
+    peer->tick.speed = 0;
+    EXPECT_EQ(peer->QueueLimit(), 2);
+}
+
+TEST_F(PieceSchedulingTest, DeliveryTakesOnlyRequestedBlocksAndCountsThem)
+{
+    ASSERT_TRUE(task.MakeDataFile(10 * kPiece));
+    task.AddServer(9001);
+    TScriptedPeer *peer = task.AddPeer(PEER_KIND_HTTP);
+    ASSERT_TRUE(peer->PlanRequests());
+    std::vector<uint8_t> block(16384, 0x5A);
+    EXPECT_FALSE(peer->DeliverBlock(9, 16384, block.data())) << "nobody asked for block 9";
+    EXPECT_FALSE(peer->DeliverBlock(0, 16385, block.data())) << "longer than a block";
+    EXPECT_FALSE(peer->DeliverBlock(-1, 16384, block.data()));
+    EXPECT_TRUE(peer->DeliverBlock(0, 16384, block.data()));
+    EXPECT_EQ(task.live.httpBytes, 16384u);
+    EXPECT_EQ(peer->totalBytes, 16384);
+    EXPECT_EQ(task.payloadIn, 2 * 16384) << "every arrival of a block counts as payload of the second";
+    EXPECT_FALSE(peer->DeliverBlock(0, 16384, block.data())) << "a block is taken once";
+    peer->connected = false;
+    EXPECT_FALSE(peer->DeliverBlock(1, 16384, block.data()));
+}
+
+TEST_F(PieceSchedulingTest, UntouchedRangeIsTakenOverAfterTenSeconds)
+{
+    ASSERT_TRUE(task.MakeDataFile(10 * kPiece));
+    task.AddServer(9001);
+    TScriptedPeer *first = task.AddPeer(PEER_KIND_HTTP);
+    ASSERT_GE(first->NextPiece(), 0);
+    TPieceRange *range = first->Range();
+    ASSERT_NE(range, nullptr);
+    TScriptedPeer *second = task.AddPeer(PEER_KIND_HTTP);
+    second->rangesHeld = 1;
+    task.taskClock += 10;
+    EXPECT_FALSE(task.AssignRange(*second)) << "10 s is not yet stalled";
+    task.taskClock += 1;
+    ASSERT_TRUE(task.AssignRange(*second));
+    EXPECT_EQ(second->Range(), range);
+    EXPECT_EQ(first->Range(), nullptr) << "the old owner let it go";
+}
+
+TEST_F(PieceSchedulingTest, FasterConnectionStealsTheTailInProportion)
+{
+    ASSERT_TRUE(task.MakeDataFile(20 * kPiece));
+    TScriptedPeer *owner = task.AddPeer(PEER_KIND_HTTP, 1000);
+    TScriptedPeer *fast = task.AddPeer(PEER_KIND_HTTP, 2000);
+    fast->rangesHeld = 1;
+    TPieceRange *range = task.AddRange(0, 19, owner, nullptr);
+    ASSERT_TRUE(task.AssignRange(*fast));
+    ASSERT_NE(fast->Range(), nullptr);
+    EXPECT_EQ(fast->Range()->first, 7);
+    EXPECT_EQ(fast->Range()->last, 19);
+    EXPECT_EQ(range->last, 6);
+    EXPECT_EQ(owner->Range(), range);
+}
+
+TEST_F(PieceSchedulingTest, FocusFarAwayStartsARangeAtTheFocus)
+{
+    ASSERT_TRUE(task.MakeDataFile(100 * kPiece));
+    task.AddServer(9001);
+    TScriptedPeer *peer = task.AddPeer(PEER_KIND_HTTP);
+    ASSERT_TRUE(peer->PlanRequests());
+    peer->requests.clear();
+    peer->counters.currentPiece = 0;
+    task.focusPiece = 7;
+    ASSERT_TRUE(peer->PlanRequests());
+    ASSERT_NE(peer->Range(), nullptr);
+    EXPECT_EQ(peer->Range()->first, 7);
+    EXPECT_EQ(peer->requests.front().block, 7 * 4);
+    EXPECT_EQ(peer->focusSnapshot, 7);
+}
+
+TEST_F(PieceSchedulingTest, InProgressMarksLimitHoldersUntilEndGame)
+{
+    ASSERT_TRUE(task.MakeDataFile(10 * kPiece));
+    for (int i = 0; i < 100; ++i)
+        task.AddPeer(PEER_KIND_BT);
+    EXPECT_TRUE(task.NeedsPiece(3));
+    ASSERT_TRUE(task.MarkInProgress(3));
+    EXPECT_FALSE(task.NeedsPiece(3)) << "one holder outside end game";
+    for (int p = 0; p < 10; ++p) {
+        if (p != 3)
+            task.MarkInProgress(p);
+    }
+    EXPECT_TRUE(task.NeedsPiece(3)) << "every missing piece is held: end game";
+    int marks = task.InProgressCount(3);
+    while (task.MarkInProgress(3))
+        ++marks;
+    EXPECT_EQ(marks, 55);
+    task.UnmarkInProgress(3, false);
+    EXPECT_EQ(task.InProgressCount(3), 54);
+    task.UnmarkInProgress(3, true);
+    EXPECT_EQ(task.InProgressCount(3), 0);
+}
+
+TEST_F(PieceSchedulingTest, PendingBlocksGoToTheFrontAndAreDroppedWhenStopping)
+{
+    ASSERT_TRUE(task.MakeDataFile(10 * kPiece));
+    task.ReturnBlocks({{5, 16384, 0, false}, {6, 16384, 0, false}});
+    task.ReturnBlocks({{1, 16384, 0, true}});
+    ASSERT_EQ(task.Pending().size(), 3u);
+    EXPECT_EQ(task.Pending().front().block, 1);
+    EXPECT_FALSE(task.Pending().front().sent);
+    EXPECT_TRUE(task.TakePending(6, 16384));
+    EXPECT_FALSE(task.TakePending(6, 16384));
+
+    TScriptedPeer *peer = task.AddPeer(PEER_KIND_BT);
+    std::vector<uint8_t> all(2, 0xFF);
+    std::vector<uint8_t> none(2, 0x00);
+    EXPECT_FALSE(task.PickPending(*peer, none, {}, 0)) << "the peer has none of the pieces";
+    EXPECT_FALSE(task.PickPending(*peer, all, {0, 1}, 0));
+    ASSERT_TRUE(task.PickPending(*peer, all, {}, 0));
+    ASSERT_EQ(peer->requests.size(), 1u) << "only the blocks of the first piece move";
+    EXPECT_EQ(peer->requests.front().block, 1);
+    EXPECT_EQ(task.Pending().size(), 1u);
+
+    task.windingDown = true;
+    task.ReturnBlocks({{8, 16384, 0, false}});
+    EXPECT_EQ(task.Pending().size(), 1u) << "a stopping task drops returned blocks";
+}
+
+TEST_F(PieceSchedulingTest, HttpTaskFinishesAndRenamesOnceEveryPieceArrived)
+{
+    ASSERT_TRUE(task.MakeDataFile(3 * kPiece + 100));
+    task.AddServer(9001);
+    TScriptedPeer *peer = task.AddPeer(PEER_KIND_HTTP);
+    std::vector<uint8_t> block(16384, 0x11);
+    for (int round = 0; round < 8 && !task.AllPiecesPresent(); ++round) {
+        ASSERT_TRUE(peer->PlanRequests());
+        while (!peer->requests.empty()) {
+            TBlockRequest r = peer->requests.front();
+            ASSERT_TRUE(peer->DeliverBlock(r.block, r.length, block.data()));
+        }
+    }
+    EXPECT_FALSE(task.CheckComplete(0)) << "clock 0 never ends the run";
+    EXPECT_TRUE(task.completed);
+    EXPECT_TRUE(task.saveRequested) << "the final name must not wait for the 20-second save";
+    EXPECT_TRUE(task.CheckComplete(task.taskClock));
+    task.CloseDataFile(true);
+    EXPECT_TRUE(fs::exists(task.targetFile));
+    EXPECT_EQ(fs::file_size(task.targetFile), static_cast<uintmax_t>(3 * kPiece + 100));
+}
+
+} // namespace
