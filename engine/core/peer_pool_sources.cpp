@@ -138,11 +138,14 @@ void TWorkWithPeers::AddMirrors(int32_t count, bool connectNow)
     }
     if (urls.empty() || count <= 0)
         return;
-    std::minstd_rand random(static_cast<uint32_t>(EngineTime()) ^ platform::TickCount());
+    if (!mirrorRandomSeeded) {
+        mirrorRandom.seed(static_cast<uint32_t>(EngineTime()) ^ platform::TickCount());
+        mirrorRandomSeeded = true;
+    }
     bool hostFailed = false;
     int32_t added = 0;
     for (int32_t draw = 0; draw < 2 * count && added < count; ++draw) {
-        size_t index = random() % urls.size();
+        size_t index = mirrorRandom() % urls.size();
         TPeerId *address = ParseAddress(urls[index], hostFailed);
         if (address == nullptr)
             continue;

@@ -1,5 +1,6 @@
 #pragma once
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -116,6 +117,9 @@ public:
     bool AcceptIncoming(QSocket &socket);
     bool OfferIncomingPeer(std::unique_ptr<QSocket> &socket);
 
+    // The statistics layer counts a connection's tick.
+    virtual void CountTick(TPeerObject &peer) = 0;
+
     // IPeerTask: the pool's address operations.
     bool AddAddress(TPeerId *address) override;
     void Penalize(TPeerId *address, TPeerObject *connection, int32_t amount) override;
@@ -137,8 +141,6 @@ protected:
     virtual TPeerObject *CreatePeer(int32_t kind) = 0;
     virtual bool DownloadComplete() = 0;
     virtual int32_t MissingPieceCount() = 0;
-    // The statistics layer counts a connection's tick.
-    virtual void CountTick(TPeerObject &peer) = 0;
     // A server reported the size of the resource.
     virtual void OnServerSize(TPeerId &address) = 0;
     // The main torrent source delivered a torrent file.
@@ -173,6 +175,9 @@ private:
     void NoteSizeOf(TPeerObject &peer);
     bool TakeIncoming(std::unique_ptr<QSocket> &socket);
 
+    // Mirror draws continue one sequence, seeded from the calendar time.
+    std::minstd_rand mirrorRandom;
+    bool mirrorRandomSeeded = false;
     std::vector<TSourceEntry> sourceBackup;
     bool sourceBackupTaken = false;
     bool candidatesDirty = false;

@@ -63,8 +63,10 @@ public:
     void CountKindBytes(int32_t kind, int64_t bytes) override;
     int64_t TaskClock() override;
 
-protected:
+    // Adds a connection's tick counters to the window.
     void CountTick(TPeerObject &peer) override;
+
+protected:
     int64_t AverageIn() override { return avgIn; }
 
 private:

@@ -58,10 +58,11 @@ public:
     {
         auto *address = new TPeerId;
         bool parsed = address->Parse("http://127.0.0.1:" + std::to_string(port) + "/file");
-        if (parsed)
-            AddCandidate(address, false, false);
+        address->origin = ORIGIN_SOURCE;
+        bool added = parsed && AddCandidate(address, false, false);
+        // The list holds the record now.
         address->Release();
-        return parsed ? candidates.front() : nullptr;
+        return added ? address : nullptr;
     }
 
     // A peer on the connection list, held by the list.

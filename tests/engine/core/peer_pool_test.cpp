@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include "engine/core/engine_clock.h"
+#include "engine/core/engine_interface.h"
+#include "engine/net/ipv4_address.h"
+#include "engine/net/listen_settings.h"
+#include "tests/engine/core/task_harness.h"
+
+namespace {
+
+class PeerPoolTest : public ::testing::Test {
+protected:
+    void SetUp() override { task.taskClock = 5000; }
+    THarnessTask task;
+};
+
+TEST_F(PeerPoolTest, SameSourceTwiceIsOneCandidate)
+{
+    task.sources = {{"http://127.0.0.1:8001/f.bin", 0}, {"HTTP://127.0.0.1:8001/F.BIN", 0},
+                    {"http://127.0.0.1:8002/f.bin", 0}};
+    task.ProcessSources();
+    EXPECT_EQ(task.candidates.size(), 2u);
+    for (const TSourceEntry &entry : task.sources)
+        EXPECT_EQ(entry.mark, SOURCE_MARK_IN_USE);
+    task.ProcessSources();
+    EXPECT_EQ(task.candidates.size(), 2u) << "sources in use are not processed again";
+    task.ReleaseSourceMarks();
+    EXPECT_EQ(task.sources[0].mark, SOURCE_MARK_NEW);
+    EXPECT_EQ(task.candidates.front()->origin, ORIGIN_SOURCE);
+}
+
+TEST_F(PeerPoolTest, UnresolvedSourceSetsTheHostState)
+{
+    task.sources = {{"http://nowhere.invalid/f.bin", 0}};
+    task.ProcessSources();
+    EXPECT_TRUE(task.candidates.empty());
+    EXPECT_EQ(task.live.state, TASK_STATE_HOST_NOT_FOUND);
+}
+
+TEST_F(PeerPoolTest, PeerLimitsLastUntilThePeersAreReset)
+{
+    EXPECT_EQ(task.maxServers, 49);
+    EXPECT_GT(task.maxPeers, 0) << "peers are usable before the application sets limits";
+    task.SetPeerLimits(10, 20);
+    EXPECT_EQ(task.maxServers, 10);
+    EXPECT_EQ(task.maxPeers, 20);
+    task.Reset(false, false);
+    EXPECT_EQ(task.maxServers, 49);
+    EXPECT_EQ(task.maxPeers, 20);
+}
+
+TEST_F(PeerPoolTest, BadServersAreDroppedWithTheirConnections)
+{
+    TPeerId *bad = task.AddServer(8001);
+    ASSERT_NE(bad, nullptr);
+    bad->outcomes = 60;
+    bad->failedOutcomes = 40;
+    TPeerId *poor = task.AddServer(8002);
+    poor->outcomes = 31;
+    poor->failedOutcomes = 31;
+    TScriptedPeer *peer = task.AddPeer(PEER_KIND_HTTP);
+    peer->AttachAddress(bad);
+    task.DropBadServers();
+    ASSERT_EQ(task.candidates.size(), 1u);
+    EXPECT_EQ(task.candidates.front()->port, 8002) << "31 of 31 is below the 32 failures that condemn";
+    EXPECT_TRUE(task.connections.empty());
+}
+
+TEST_F(PeerPoolTest, PenaltyGrowsWithTheFailures)
+{
+    TPeerId *server = task.AddServer(8001);
+    task.Penalize(server, nullptr, 1);
+    EXPECT_EQ(server->backOff, 1);
+    EXPECT_EQ(server->failures, 1);
+    task.Penalize(server, nullptr, 1);
+    EXPECT_EQ(server->backOff, 2);
+    task.Penalize(server, nullptr, 15);
+    EXPECT_EQ(server->backOff, 2 + 3 + 15);
+    EXPECT_EQ(server->failures, 3);
+
+    // A server with several connections open only pauses briefly.
+    server->useCount = 2;
+    server->backOff = 0;
+    task.Penalize(server, nullptr, 15);
+    EXPECT_EQ(server->backOff, 2);
+    EXPECT_EQ(server->failures, 3);
+
+    // An accepted connection never penalizes the address it came from.
+    TScriptedPeer *incoming = task.AddPeer(PEER_KIND_BT);
+    incoming->AttachSocket(std::make_unique<QSocket>());
+    server->useCount = 0;
+    task.Penalize(server, incoming, 15);
+    EXPECT_EQ(server->backOff, 2);
+}
+
+TEST_F(PeerPoolTest, CandidateListIsBoundedAndKeepsTheBest)
+{
+    TPeerId *server = task.AddServer(8001);
+    for (uint32_t i = 0; i < 2100; ++i)
+        task.AddBtAddress(HostToNetwork32(0x0A000000u + i + 1), 6881, PEER_KIND_BT, false, ORIGIN_BT_MINIMUM);
+    EXPECT_EQ(task.candidates.size(), TWorkWithPeers::kMaxCandidates);
+    task.SortCandidates();
+    EXPECT_EQ(task.candidates.front(), server) << "the source outranks the peers";
+    TPeerId *again = task.AddBtAddress(HostToNetwork32(0x0A000001u), 6881, PEER_KIND_BT, false, 40);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->origin, 40) << "a known address takes the new origin";
+    EXPECT_EQ(task.candidates.size(), TWorkWithPeers::kMaxCandidates);
+}
+
+TEST_F(PeerPoolTest, PeersAtLoopbackAndOurOwnIdAreRefused)
+{
+    auto *own = new TPeerId;
+    ASSERT_TRUE(own->Parse("btnode://127.0.0.1:6881"));
+    EXPECT_FALSE(task.AddCandidate(own, true, false));
+    own->Release();
+    EXPECT_TRUE(task.candidates.empty());
+}
+
+TEST_F(PeerPoolTest, MirrorsBeyondTheHostListKeepTheirOwnHost)
+{
+    task.AddMirrors("http://127.0.0.1:8001/a\nhttp://127.0.0.1:8002/b", "cdn.example");
+    task.AddMirrorsLocked("", "");
+    // Draws are random; enough of them find both mirrors.
+    for (int i = 0; i < 20 && task.candidates.size() < 2; ++i)
+        task.TWorkWithPeers::AddMirrors(2, false);
+    ASSERT_EQ(task.candidates.size(), 2u);
+    for (TPeerId *c : task.candidates) {
+        if (c->port == 8001) {
+            EXPECT_EQ(c->Parts().host, "cdn.example");
+        } else {
+            EXPECT_EQ(c->Parts().host, "127.0.0.1") << "a missing host name reads as null";
+        }
+    }
+    task.ClearMirrors();
+    // No mirrors: nothing to draw from, and no division by zero.
+    task.TWorkWithPeers::AddMirrors(3, false);
+    EXPECT_EQ(task.candidates.size(), 2u);
+}
+
+TEST_F(PeerPoolTest, SwitchOffDropsTwoPeersATick)
+{
+    SetListenEnabled(false);
+    for (int i = 0; i < 4; ++i)
+        task.AddPeer(PEER_KIND_BT);
+    task.AddPeer(PEER_KIND_HTTP);
+    task.StatTick(false);
+    EXPECT_EQ(task.PeerConnectionCount(), 2);
+    task.StatTick(false);
+    EXPECT_EQ(task.PeerConnectionCount(), 0);
+    EXPECT_EQ(task.connections.size(), 1u) << "server connections stay";
+}
+
+TEST_F(PeerPoolTest, DroppedConnectionReturnsItsBlocksAndReleasesItsRange)
+{
+    ASSERT_TRUE(task.MakeDataFile(10 * 65536));
+    TPeerId *server = task.AddServer(8001);
+    TScriptedPeer *peer = task.AddPeer(PEER_KIND_HTTP);
+    peer->AttachAddress(server);
+    server->useCount = 1;
+    ASSERT_TRUE(peer->PlanRequests());
+    ASSERT_NE(peer->Range(), nullptr);
+    TPieceRange *range = peer->Range();
+    peer->AddRef();
+    task.RemoveConnection(peer, 1);
+    EXPECT_EQ(task.Pending().size(), 4u);
+    EXPECT_EQ(range->owner, nullptr);
+    EXPECT_EQ(server->useCount, 0);
+    EXPECT_EQ(server->failures, 1);
+    // A server stream that plans those blocks takes them off the pending list.
+    TScriptedPeer *next = task.AddPeer(PEER_KIND_HTTP);
+    next->lastFinishedPiece = -1;
+    ASSERT_TRUE(next->PlanRequests());
+    EXPECT_EQ(next->requests.size(), 4u);
+    EXPECT_TRUE(task.Pending().empty());
+    peer->Release();
+}
+
+TEST_F(PeerPoolTest, UnsupportedKindsFailWithoutStoppingTheRound)
+{
+    task.sources = {{"ftp://127.0.0.1:2121/f.bin", 0}, {"http://127.0.0.1:9/f.bin", 0}};
+    task.ProcessSources();
+    ASSERT_EQ(task.candidates.size(), 2u);
+    task.ConnectServers();
+    ASSERT_EQ(task.connections.size(), 1u);
+    EXPECT_EQ(task.connections.front()->Kind(), PEER_KIND_HTTP);
+    for (TPeerId *c : task.candidates) {
+        if (c->kind == PEER_KIND_FTP) {
+            EXPECT_GT(c->backOff, 100) << "not asked again every second";
+        }
+    }
+}
+
+} // namespace
