@@ -71,8 +71,8 @@ private:
     void LoopBody(bool &complete);
     void ReleaseLocksOfDeadBody();
     // Waits out the round's pause, returning early when a connection has
-    // data to read.
-    void PauseRound();
+    // data to read after a round that received some.
+    void PauseRound(bool received);
 
     // Run state, cleared by Reset.
     bool error = false;

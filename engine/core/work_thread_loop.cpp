@@ -10,6 +10,7 @@
 #include "engine/net/engine_buffer_pools.h"
 #include "engine/net/local_address.h"
 #include "platform/read_file.h"
+#include "platform/socket_wait.h"
 #include "platform/thread_id.h"
 #include "platform/tick.h"
 
@@ -162,7 +163,9 @@ int64_t TWorkThread::Step()
         if (diskBytes > 0)
             live.diskBytes = diskBytes;
     }
+    int64_t inBefore = rawIn;
     ServiceConnections(tickRound);
+    bool received = rawIn > inBefore;
     if (completed && OnlyTrackersFor(kTrackerOnlySeconds))
         platform::SleepMs(kTrackerOnlyPauseMs);
     if (refreshRequested && OwnLock().TryLock()) {
@@ -173,13 +176,29 @@ int64_t TWorkThread::Step()
     }
     if (Due(seconds, lastRateSeconds, kRatePeriod))
         RateRound();
-    PauseRound();
+    PauseRound(received);
     return taskClock != 0 ? taskClock : EngineTime();
 }
 
-void TWorkThread::PauseRound()
+// While data flows the round waits only until more arrives, at most its
+// pause; a round that took nothing sleeps the whole pause, so a socket that
+// is readable but not read (or a spent allowance) cannot make the loop spin.
+void TWorkThread::PauseRound(bool received)
 {
-    platform::SleepMs(firstRoundsDone ? roundPause : 6);
+    int pause = static_cast<int>(firstRoundsDone ? roundPause : 6);
+    if (!received || DownloadAllowance() <= 0) {
+        platform::SleepMs(static_cast<uint32_t>(pause));
+        return;
+    }
+    std::vector<int> handles;
+    handles.reserve(connections.size());
+    for (TPeerObject *peer : connections) {
+        QSocket *socket = peer->Socket();
+        if (socket != nullptr && peer->IsConnected() && socket->WaitHandle() >= 0)
+            handles.push_back(socket->WaitHandle());
+    }
+    if (platform::WaitAnyReadable(handles, pause) < 0)
+        platform::SleepMs(static_cast<uint32_t>(pause));
 }
 
 bool TWorkThread::Prepare()
