@@ -1,0 +1,26 @@
+#include "platform/child_wait.h"
+
+#include <cerrno>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+namespace platform {
+
+bool WaitChild(int pid, ChildResult &result)
+{
+    int status = 0;
+    rusage usage{};
+    pid_t done;
+    do {
+        done = wait4(pid, &status, 0, &usage);
+    } while (done < 0 && errno == EINTR);
+    if (done != pid)
+        return false;
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    result.peakResidentKb = usage.ru_maxrss;
+    return true;
+}
+
+} // namespace platform
