@@ -90,6 +90,10 @@ DataFileTransfer WriteDataFileAt(int handle, const void *buffer, int64_t length,
         }
         result.bytes += put;
     }
+    // Writeback starts at once, so dirty pages do not pile up behind a fast
+    // source and the fdatasync before the rename finds little left to do.
+    if (result.bytes > 0)
+        sync_file_range(handle, offset, result.bytes, SYNC_FILE_RANGE_WRITE);
     return result;
 }
 

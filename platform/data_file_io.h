@@ -27,7 +27,8 @@ struct DataFileTransfer {
     bool noSpace = false;
 };
 
-// pread/pwrite, retried on short counts and EINTR.
+// pread/pwrite, retried on short counts and EINTR. Written data is handed to
+// writeback at once (without waiting for it).
 DataFileTransfer ReadDataFileAt(int handle, void *buffer, int64_t length, int64_t offset);
 DataFileTransfer WriteDataFileAt(int handle, const void *buffer, int64_t length, int64_t offset);
 

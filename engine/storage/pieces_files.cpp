@@ -141,10 +141,15 @@ bool TPieces::PrepareFile(TTaskFile &file, int64_t neededOffset, bool writable, 
         lock.Lock();
         if (file.disk.SetLength(target))
             size = target;
-        else if (file.disk.LastWriteHitFullDisk())
-            ReportDiskFull();
-        if (size < target)
+        if (size < target) {
+            const bool full = file.disk.LastWriteHitFullDisk();
             file.disk.Close();
+            // The task is told without the disk lock held: it takes its own
+            // lock, which comes first in the lock order.
+            lock.Release();
+            if (full)
+                ReportDiskFull();
+        }
     }
     return size >= neededOffset && piecesSetUp && file.disk.Size() >= neededOffset;
 }
