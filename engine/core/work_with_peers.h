@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <memory>
 #include <random>
 #include <string>
@@ -44,8 +45,9 @@ public:
     TWorkWithPeers();
     ~TWorkWithPeers() override;
 
-    int32_t maxServers = kDefaultMaxServers;
-    int32_t maxPeers = kDefaultMaxPeers;
+    // Set by the interface thread, read by the worker.
+    std::atomic<int32_t> maxServers{kDefaultMaxServers};
+    std::atomic<int32_t> maxPeers{kDefaultMaxPeers};
     // Written by the interface under the task's lock; the worker copies them
     // under the same lock.
     std::vector<std::string> mirrorUrls;

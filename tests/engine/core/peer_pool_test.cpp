@@ -39,14 +39,14 @@ TEST_F(PeerPoolTest, UnresolvedSourceSetsTheHostState)
 
 TEST_F(PeerPoolTest, PeerLimitsLastUntilThePeersAreReset)
 {
-    EXPECT_EQ(task.maxServers, 49);
-    EXPECT_GT(task.maxPeers, 0) << "peers are usable before the application sets limits";
+    EXPECT_EQ(task.maxServers.load(), 49);
+    EXPECT_GT(task.maxPeers.load(), 0) << "peers are usable before the application sets limits";
     task.SetPeerLimits(10, 20);
-    EXPECT_EQ(task.maxServers, 10);
-    EXPECT_EQ(task.maxPeers, 20);
+    EXPECT_EQ(task.maxServers.load(), 10);
+    EXPECT_EQ(task.maxPeers.load(), 20);
     task.Reset(false, false);
-    EXPECT_EQ(task.maxServers, 49);
-    EXPECT_EQ(task.maxPeers, 20);
+    EXPECT_EQ(task.maxServers.load(), 49);
+    EXPECT_EQ(task.maxPeers.load(), 20);
 }
 
 TEST_F(PeerPoolTest, BadServersAreDroppedWithTheirConnections)
