@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "engine/core/engine_locks.h"
+#include "engine/core/quarrowlight_log.h"
 #include "engine/storage/pieces.h"
 #include "platform/data_file_paths.h"
 #include "platform/file_query.h"
@@ -15,6 +16,8 @@ constexpr uint32_t kStopPollMs = 100;
 // Handles allowed per 256 KiB of piece length (LimitOpenFiles).
 constexpr int32_t kHandleBudget = 128;
 constexpr int32_t kHandleStep = 262144;
+// The log channel of task completion.
+constexpr int32_t kCompletionChannel = 23;
 
 std::string DirectoryOf(const std::string &path)
 {
@@ -311,12 +314,18 @@ void TPieces::GiveFinalName(TTaskFile &file)
 {
     // The data must be durable before the name vouches for it.
     TDiskFile data;
-    if (!data.Open(file.diskPath, true, false) || !data.SyncData())
+    if (!data.Open(file.diskPath, true, false) || !data.SyncData()) {
+        EngineLogFormat(kCompletionChannel, "Data file not synced, kept as %s", file.diskPath.c_str());
         return;
+    }
     data.Close();
     // An existing final file is never replaced: this one keeps its
     // temporary name and the rename is tried again at the next finishing.
-    if (platform::MoveFileNoReplace(file.diskPath, file.finalPath) != platform::MoveResult::Moved)
+    const platform::MoveResult moved = platform::MoveFileNoReplace(file.diskPath, file.finalPath);
+    if (moved == platform::MoveResult::TargetExists)
+        EngineLogFormat(kCompletionChannel, "%s already exists, data kept as %s", file.finalPath.c_str(),
+                        file.diskPath.c_str());
+    if (moved != platform::MoveResult::Moved)
         return;
     file.diskPath = file.finalPath;
     file.finalPath.clear();

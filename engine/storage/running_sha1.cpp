@@ -83,14 +83,6 @@ void TRunningSha1::Release()
     context = nullptr;
 }
 
-uint64_t TRunningSha1::BytesFed() const
-{
-    if (context == nullptr)
-        return 0;
-    const SHA_CTX *state = Context(context);
-    return ((static_cast<uint64_t>(state->Nh) << 32) | state->Nl) / 8;
-}
-
 bool TRunningSha1::ExportImage(uint8_t image[kImageSize]) const
 {
     if (context == nullptr)

@@ -34,9 +34,6 @@ public:
     // outside 0..63 or one that disagrees with the bit count.
     bool ImportImage(const uint8_t image[kImageSize]);
 
-    // Bytes fed so far (the message length), 0 when none is active.
-    uint64_t BytesFed() const;
-
 private:
     uint8_t *context = nullptr;
 };
