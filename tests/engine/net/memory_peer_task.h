@@ -1,0 +1,226 @@
+#pragma once
+// A task for driving one peer object in tests: the file lives in memory, the
+// piece layer keeps one bit per block, and the pool's address operations are
+// recorded instead of acted on.
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/core/engine_clock.h"
+#include "engine/net/peer_object.h"
+#include "engine/net/peer_task.h"
+
+class TMemoryPeerTask : public IPeerTask {
+public:
+    struct Penalty {
+        std::string url;
+        int32_t amount;
+    };
+    struct Added {
+        std::string url;
+        std::string referer;
+        int32_t origin;
+        int32_t hops;
+        bool wholeContent;
+        bool mainTorrent;
+    };
+
+    TMemoryPeerTask(int64_t size, int32_t pieceLength) { SetFile(size, pieceLength); }
+    ~TMemoryPeerTask() { DropRanges(); }
+
+    void DropRanges()
+    {
+        while (!ranges.empty())
+            RemoveRange(ranges.back().get());
+    }
+
+    // A new, empty file; the ranges of the old one go.
+    void SetFile(int64_t size, int32_t pieceLength)
+    {
+        DropRanges();
+        fileSize = size;
+        pieceBytes = pieceLength;
+        data.assign(static_cast<size_t>(size), 0);
+        present.assign(static_cast<size_t>((size + kBlockBytes - 1) / kBlockBytes), false);
+    }
+
+    // Marks every block of pieces [first, last] present with the given bytes.
+    void MarkPresent(int32_t first, int32_t last, const std::vector<uint8_t> &content)
+    {
+        int64_t from = static_cast<int64_t>(first) * pieceBytes;
+        int64_t to = std::min(static_cast<int64_t>(last + 1) * pieceBytes, fileSize);
+        std::memcpy(data.data() + from, content.data() + from, static_cast<size_t>(to - from));
+        for (int64_t b = from / kBlockBytes; b < (to + kBlockBytes - 1) / kBlockBytes; ++b)
+            present[static_cast<size_t>(b)] = true;
+    }
+
+    int64_t PresentBlocks() const { return std::count(present.begin(), present.end(), true); }
+
+    // Limits and statistics.
+    int32_t allowance = INT32_MAX;
+    int64_t payload = 0;
+    int64_t httpBytes = 0;
+    int32_t DownloadAllowance() override { return allowance; }
+    int32_t UploadAllowance() override { return INT32_MAX; }
+    void CountPayload(int64_t bytes) override { payload += bytes; }
+    void CountUpload(int64_t) override {}
+    void NoteUploading() override {}
+    void CountKindBytes(int32_t kind, int64_t bytes) override
+    {
+        if (kind == PEER_KIND_HTTP)
+            httpBytes += bytes;
+    }
+    int64_t TaskClock() override { return EngineTime(); }
+    bool IsStopping() override { return false; }
+
+    // Piece layer.
+    bool PieceLayerReady() override { return fileSize > 0; }
+    int64_t FileSize() override { return fileSize; }
+    int32_t PieceLength() override { return pieceBytes; }
+    int32_t PieceCount() override
+    {
+        return fileSize > 0 ? static_cast<int32_t>((fileSize + pieceBytes - 1) / pieceBytes) : 0;
+    }
+    bool NeedsPiece(int32_t piece) override { return piece >= 0 && piece < PieceCount() && !IsPieceComplete(piece); }
+    bool HasAllPieces() override { return fileSize > 0 && std::all_of(present.begin(), present.end(), [](bool b) { return b; }); }
+    bool IsPieceComplete(int32_t piece) override
+    {
+        int64_t first = 0, count = 0;
+        BlocksOf(piece, first, count);
+        for (int64_t b = first; b < first + count; ++b)
+            if (!present[static_cast<size_t>(b)])
+                return false;
+        return true;
+    }
+    int64_t MissingInPiece(int32_t piece, int64_t *firstMissing) override
+    {
+        int64_t first = 0, count = 0;
+        BlocksOf(piece, first, count);
+        int64_t missing = 0;
+        bool found = false;
+        for (int64_t b = first; b < first + count; ++b) {
+            if (present[static_cast<size_t>(b)])
+                continue;
+            int64_t start = b * kBlockBytes;
+            missing += std::min<int64_t>(kBlockBytes, fileSize - start);
+            if (!found && firstMissing != nullptr)
+                *firstMissing = start - static_cast<int64_t>(piece) * pieceBytes;
+            found = true;
+        }
+        return missing;
+    }
+    bool BlockRequestedOrPresent(int64_t block) override
+    {
+        return (block >= 0 && block < static_cast<int64_t>(present.size()) && present[static_cast<size_t>(block)]) ||
+               PendingHolds(block);
+    }
+    void ReportNotRequested(int32_t) override {}
+    int32_t FocusPiece() override { return -1; }
+    bool EndGame() override { return false; }
+    int32_t WriteBlock(int64_t block, int32_t length, const uint8_t *bytes, IBlockSource *, bool *needed) override
+    {
+        int64_t offset = block * kBlockBytes;
+        if (block < 0 || offset + length > fileSize)
+            return -1;
+        *needed = !present[static_cast<size_t>(block)];
+        std::memcpy(data.data() + offset, bytes, static_cast<size_t>(length));
+        present[static_cast<size_t>(block)] = true;
+        ++writes;
+        return length;
+    }
+
+    // Pending list.
+    std::vector<TBlockRequest> pending;
+    void ReturnBlocks(std::vector<TBlockRequest> &&requests) override
+    {
+        pending.insert(pending.begin(), requests.begin(), requests.end());
+    }
+    bool TakePending(int64_t block, int32_t length) override
+    {
+        auto it = std::find_if(pending.begin(), pending.end(),
+                               [&](const TBlockRequest &r) { return r.block == block && r.length == length; });
+        if (it == pending.end())
+            return false;
+        pending.erase(it);
+        return true;
+    }
+    bool PendingHolds(int64_t block) override
+    {
+        return std::any_of(pending.begin(), pending.end(), [&](const TBlockRequest &r) { return r.block == block; });
+    }
+    void AddPending(int64_t block, int32_t length) override { pending.push_back({block, length, 0, false}); }
+
+    // Ranges: none are engaged, so a server connection carves the first run
+    // of open pieces for itself.
+    std::vector<std::unique_ptr<TPieceRange>> ranges;
+    std::vector<std::unique_ptr<TPieceRange>> &Ranges() override { return ranges; }
+    void EngageRanges() override {}
+    bool AssignRange(TPeerObject &) override { return false; }
+    TPieceRange *AddRange(int32_t first, int32_t last, TPeerObject *owner, TPeerId *source) override
+    {
+        auto range = std::make_unique<TPieceRange>();
+        range->first = first;
+        range->last = last;
+        range->cursor = first;
+        range->owner = owner;
+        range->source = source;
+        if (source != nullptr)
+            source->AddRef();
+        ranges.push_back(std::move(range));
+        if (owner != nullptr)
+            owner->TakeRange(ranges.back().get());
+        return ranges.back().get();
+    }
+    void RemoveRange(TPieceRange *range) override
+    {
+        auto it = std::find_if(ranges.begin(), ranges.end(), [range](const auto &r) { return r.get() == range; });
+        if (it == ranges.end())
+            return;
+        if (range->owner != nullptr)
+            range->owner->ForgetRange();
+        if (range->source != nullptr)
+            range->source->Release();
+        ranges.erase(it);
+    }
+
+    // The pool, recorded.
+    std::vector<Added> added;
+    std::vector<Penalty> penalties;
+    std::vector<std::string> removed;
+    int32_t hostsNotFound = 0;
+    int32_t phase = 0;
+    bool AddAddress(TPeerId *address) override
+    {
+        const TUrlParts &parts = address->Parts();
+        added.push_back({address->url, parts.referer, address->origin, parts.redirectHops, parts.wholeContent,
+                         address->mainTorrent});
+        return true;
+    }
+    void Penalize(TPeerId *address, TPeerObject *, int32_t amount) override
+    {
+        penalties.push_back({address != nullptr ? address->url : std::string(), amount});
+    }
+    void RemoveAddress(TPeerId *address) override { removed.push_back(address->url); }
+    void HostNotFound() override { ++hostsNotFound; }
+    void SetPhase(int32_t value) override { phase = value; }
+
+    std::vector<uint8_t> data;
+    std::vector<bool> present;
+    int64_t writes = 0;
+
+private:
+    void BlocksOf(int32_t piece, int64_t &first, int64_t &count) const
+    {
+        int64_t start = static_cast<int64_t>(piece) * pieceBytes;
+        int64_t end = std::min(start + pieceBytes, fileSize);
+        first = start / kBlockBytes;
+        count = (end - start + kBlockBytes - 1) / kBlockBytes;
+    }
+
+    int64_t fileSize = 0;
+    int32_t pieceBytes = 0;
+};
