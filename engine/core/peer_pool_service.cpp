@@ -28,7 +28,8 @@ void TWorkWithPeers::NoteSizeOf(TPeerObject &peer)
 void TWorkWithPeers::ServiceConnections(bool tickRound)
 {
     int32_t period = std::max(servicePeriod, 1);
-    bool periodStart = round % static_cast<uint32_t>(period) == 0;
+    bool periodStart = round % static_cast<uint32_t>(period) == 0 || serviceAllNext;
+    serviceAllNext = false;
     uint32_t periodIndex = round / static_cast<uint32_t>(period);
     ++round;
     roundsSinceTick = tickRound ? 0 : roundsSinceTick + 1;

@@ -70,9 +70,9 @@ private:
     void MainRoutine();
     void LoopBody(bool &complete);
     void ReleaseLocksOfDeadBody();
-    // Waits out the round's pause, returning early when a connection has
-    // data to read after a round that received some.
-    void PauseRound(bool received);
+    // Waits out the round's pause, returning early when a flowing connection
+    // has data to read.
+    void PauseRound();
 
     // Run state, cleared by Reset.
     bool error = false;

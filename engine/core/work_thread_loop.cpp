@@ -66,6 +66,10 @@ void TWorkThread::MainRoutine()
     timedOut = false;
     lastCandidateSeconds = lastTrimSeconds = lastLanSeconds = 0;
 
+    // Sources become candidates before the first round, so it can connect.
+    lastCandidateSeconds = EngineSeconds();
+    MaintainCandidates();
+
     bool finished = false;
     while (!CheckStop()) {
         LoopBody(finished);
@@ -163,9 +167,7 @@ int64_t TWorkThread::Step()
         if (diskBytes > 0)
             live.diskBytes = diskBytes;
     }
-    int64_t inBefore = rawIn;
     ServiceConnections(tickRound);
-    bool received = rawIn > inBefore;
     if (completed && OnlyTrackersFor(kTrackerOnlySeconds))
         platform::SleepMs(kTrackerOnlyPauseMs);
     if (refreshRequested && OwnLock().TryLock()) {
@@ -176,28 +178,35 @@ int64_t TWorkThread::Step()
     }
     if (Due(seconds, lastRateSeconds, kRatePeriod))
         RateRound();
-    PauseRound(received);
+    PauseRound();
     return taskClock != 0 ? taskClock : EngineTime();
 }
 
-// While data flows the round waits only until more arrives, at most its
-// pause; a round that took nothing sleeps the whole pause, so a socket that
-// is readable but not read (or a spent allowance) cannot make the loop spin.
-void TWorkThread::PauseRound(bool received)
+// The round's pause is spent waiting on the sockets that delivered at their
+// last service: when one has data again the next round services every
+// connection at once instead of sleeping through the idle rounds of its
+// service period. Sockets that delivered nothing at their last service are
+// not waited on (they may hold data nobody reads now), and a spent
+// allowance sleeps the whole pause, so the loop never spins.
+void TWorkThread::PauseRound()
 {
     int pause = static_cast<int>(firstRoundsDone ? roundPause : 6);
-    if (!received || DownloadAllowance() <= 0) {
+    std::vector<int> handles;
+    if (DownloadAllowance() > 0) {
+        for (TPeerObject *peer : connections) {
+            QSocket *socket = peer->Socket();
+            if (socket != nullptr && peer->tick.received > 0 && peer->IsConnected() && socket->WaitHandle() >= 0)
+                handles.push_back(socket->WaitHandle());
+        }
+    }
+    if (handles.empty()) {
         platform::SleepMs(static_cast<uint32_t>(pause));
         return;
     }
-    std::vector<int> handles;
-    handles.reserve(connections.size());
-    for (TPeerObject *peer : connections) {
-        QSocket *socket = peer->Socket();
-        if (socket != nullptr && peer->IsConnected() && socket->WaitHandle() >= 0)
-            handles.push_back(socket->WaitHandle());
-    }
-    if (platform::WaitAnyReadable(handles, pause) < 0)
+    int ready = platform::WaitAnyReadable(handles, pause);
+    if (ready > 0)
+        serviceAllNext = true;
+    else if (ready < 0)
         platform::SleepMs(static_cast<uint32_t>(pause));
 }
 

@@ -134,6 +134,9 @@ public:
 
     // Round pacing, set by the statistics layer.
     int32_t servicePeriod = 5;
+    // The next round services every connection: data arrived on one that
+    // is not due before the next full round.
+    bool serviceAllNext = false;
     int32_t uploadSlots = 6;
     int64_t lastSecondUpload = 0;
 
