@@ -3,7 +3,7 @@
 #include "app/package_state.h"
 #include "app/package_verifier.h"
 
-void StartVerification(IVerificationHost &host, CVerificationThread &thread, TVerificationStatus &status,
+void StartVerification(IVerificationHost &host, IVerificationWorker &worker, TVerificationStatus &status,
                        bool installAfter)
 {
     const uint32_t state = host.State();
@@ -23,7 +23,7 @@ void StartVerification(IVerificationHost &host, CVerificationThread &thread, TVe
         status.checkProgress = 0;
         status.installAfterCheck = installAfter;
         host.PrepareCheck();
-        if (!thread.Begin()) {
+        if (!worker.Begin()) {
             // Without the thread nothing would ever leave state 10.
             host.SetState(PACKAGE_FINISHED);
             host.ShowMessage("检查线程创建失败，请重试");

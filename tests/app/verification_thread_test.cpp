@@ -90,6 +90,21 @@ TEST_F(VerificationThreadTest, StopEndsARepairWaitingForItsTask)
     EXPECT_EQ(host.State(), PACKAGE_CHECK_RECOVER);
 }
 
+TEST_F(VerificationThreadTest, WorkerThatCannotStartLeavesThePackageFinished)
+{
+    class NoThread : public IVerificationWorker {
+    public:
+        bool Begin() override { return false; }
+    } worker;
+    StartVerification(host, worker, status, true);
+    EXPECT_EQ(host.states, (std::vector<uint32_t>{PACKAGE_MD5_CHECKING, PACKAGE_FINISHED}));
+    EXPECT_EQ(host.messages, std::vector<std::string>{"检查线程创建失败，请重试"});
+    // Install can be pressed again and starts the check then.
+    StartVerification(host, thread, status, true);
+    AwaitEnd();
+    EXPECT_EQ(host.state, PACKAGE_CHECK_FINISHED);
+}
+
 struct StartCase {
     uint32_t state;
     uint32_t progress;
