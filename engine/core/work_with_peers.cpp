@@ -269,9 +269,25 @@ TPeerId *TWorkWithPeers::AddBtAddress(uint32_t ip, int32_t port, int32_t kind, b
     return it != candidates.end() ? candidate : nullptr;
 }
 
+// A redirect target. An address that redirected to another path of the same
+// server would count as the same candidate and hide the target until it had
+// redirected three times; it gives way to its target at once.
 bool TWorkWithPeers::AddAddress(TPeerId *address)
 {
-    return address != nullptr && address->parsed && AddCandidate(address, false, false);
+    if (address == nullptr || !address->parsed)
+        return false;
+    const TUrlParts *target = address->PartsIfAny();
+    std::vector<TPeerId *> replaced;
+    for (TPeerId *known : candidates) {
+        const TUrlParts *parts = known->PartsIfAny();
+        if (known != address && parts != nullptr && parts->redirected && target != nullptr &&
+            known->kind == address->kind && known->address == address->address && known->port == address->port &&
+            EqualsIgnoringCase(parts->host, target->host))
+            replaced.push_back(known);
+    }
+    for (TPeerId *known : replaced)
+        RemoveAddress(known);
+    return AddCandidate(address, false, false);
 }
 
 void TWorkWithPeers::RemoveAddress(TPeerId *address)

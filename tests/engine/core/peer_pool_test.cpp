@@ -175,6 +175,22 @@ TEST_F(PeerPoolTest, DroppedConnectionReturnsItsBlocksAndReleasesItsRange)
     peer->Release();
 }
 
+TEST_F(PeerPoolTest, RedirectTargetOnTheSameServerReplacesTheRedirectedAddress)
+{
+    TPeerId *moved = task.AddServer(8001);
+    auto *target = new TPeerId;
+    ASSERT_TRUE(target->Parse("http://127.0.0.1:8001/elsewhere.bin"));
+    EXPECT_TRUE(task.AddAddress(target));
+    ASSERT_EQ(task.candidates.size(), 1u) << "one server is one candidate";
+    EXPECT_EQ(task.candidates.front(), moved) << "an address that still answers keeps its place";
+
+    moved->Parts().redirected = true;
+    EXPECT_TRUE(task.AddAddress(target));
+    ASSERT_EQ(task.candidates.size(), 1u);
+    EXPECT_EQ(task.candidates.front(), target) << "the redirected address gives way to its target";
+    target->Release();
+}
+
 TEST_F(PeerPoolTest, UnsupportedKindsFailWithoutStoppingTheRound)
 {
     task.sources = {{"ftp://127.0.0.1:2121/f.bin", 0}, {"http://127.0.0.1:9/f.bin", 0}};
