@@ -207,6 +207,10 @@ bool TWorkWithPeers::AddCandidate(TPeerId *address, bool fromPeer, bool forceId)
         if (known->address != address->address || known->port != address->port || known->kind != address->kind)
             continue;
         if (known->IsServer() && address->IsServer() && known->parsed && address->parsed) {
+            // The torrent and the data may come from one server: two
+            // resources, two candidates.
+            if (known->mainTorrent != address->mainTorrent)
+                continue;
             const TUrlParts *a = known->PartsIfAny();
             const TUrlParts *b = address->PartsIfAny();
             if (a != nullptr && b != nullptr && EqualsIgnoringCase(a->host, b->host))

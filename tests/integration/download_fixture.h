@@ -85,6 +85,11 @@ public:
     {
         return Create("", target, sourceLines, TASK_FLAG_FILE_PATH);
     }
+    // A BitTorrent task; its first source line is where its torrent comes from.
+    int32_t CreateBt(const fs::path &target, const std::string &sourceLines)
+    {
+        return Create("", target, sourceLines, TASK_FLAG_FILE_PATH | TASK_FLAG_BT);
+    }
     // A P2SP task whose metainfo is a local torrent file.
     int32_t CreateP2sp(const fs::path &torrent, const fs::path &target, const std::string &sourceLines)
     {

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "engine/core/engine_clock.h"
+#include "platform/child_wait.h"
 #include "tests/integration/download_fixture.h"
 #include "tests/integration/nginx_server.h"
 
@@ -130,23 +131,37 @@ TEST_F(HttpDownloadTest, ServerIgnoringRangesStillYieldsTheRightBytes)
     platform::StopChildProcess(pid);
 }
 
+// A torrent of the served file, made by mktorrent.
+void MakeTorrent(const fs::path &file, const fs::path &torrent)
+{
+    platform::ChildResult result;
+    int pid = platform::StartChildProcess({"/usr/bin/mktorrent", "-l", "16", "-a", "http://127.0.0.1:9/announce", "-o",
+                                           torrent.string(), file.string()});
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(platform::WaitChild(pid, result));
+    ASSERT_EQ(result.exitCode, 0);
+}
+
 TEST_F(HttpDownloadTest, P2spTaskVerifiesPiecesOfALocalTorrent)
 {
     fs::path torrent = scratch.path / "file.torrent";
-    int pid = platform::StartChildProcess({"/usr/bin/mktorrent", "-l", "16", "-a",
-                                           "http://127.0.0.1:9/announce", "-o", torrent.string(),
-                                           (root / "file.bin").string()});
-    ASSERT_GT(pid, 0);
-    TEngineTask waiter;
-    ASSERT_TRUE(waiter.WaitUntil([&](const TTaskInfo &) { return fs::exists(torrent) && fs::file_size(torrent) > 0; },
-                                 10000));
-    platform::StopChildProcess(pid, 5000);
+    ASSERT_NO_FATAL_FAILURE(MakeTorrent(root / "file.bin", torrent));
     TNginxServer nginx;
     ASSERT_TRUE(nginx.Start(root));
     TEngineTask task;
     ASSERT_EQ(task.CreateP2sp(torrent, target, nginx.Url("/file.bin")), ENGINE_OK);
     ExpectDelivered(task);
     EXPECT_EQ(task.Info().httpBytes, content.size());
+}
+
+TEST_F(HttpDownloadTest, BtTaskFetchesItsTorrentThenTheFile)
+{
+    ASSERT_NO_FATAL_FAILURE(MakeTorrent(root / "file.bin", root / "file.torrent"));
+    TNginxServer nginx;
+    ASSERT_TRUE(nginx.Start(root));
+    TEngineTask task;
+    ASSERT_EQ(task.CreateBt(target, nginx.Url("/file.torrent") + "\n" + nginx.Url("/file.bin")), ENGINE_OK);
+    ExpectDelivered(task);
 }
 
 // The clocks stand still unless the test moves them, so every second of the

@@ -29,6 +29,24 @@ TEST_F(PeerPoolTest, SameSourceTwiceIsOneCandidate)
     EXPECT_EQ(task.candidates.front()->origin, ORIGIN_SOURCE);
 }
 
+TEST_F(PeerPoolTest, TorrentAndDataFromOneServerAreTwoCandidates)
+{
+    task.sources = {{"http://127.0.0.1:8001/f.torrent", SOURCE_MARK_MAIN_UNUSED}, {"http://127.0.0.1:8001/f.bin", 0},
+                    {"http://127.0.0.1:8001/g.bin", 0}};
+    task.ProcessSources();
+    ASSERT_EQ(task.candidates.size(), 2u) << "two data URLs of one server are one candidate, the torrent another";
+    EXPECT_EQ(task.sources[0].mark, SOURCE_MARK_MAIN_IN_USE);
+    int main = 0;
+    for (TPeerId *c : task.candidates) {
+        if (c->mainTorrent) {
+            ++main;
+            EXPECT_TRUE(c->Parts().wholeContent);
+            EXPECT_EQ(c->allowance, 1);
+        }
+    }
+    EXPECT_EQ(main, 1);
+}
+
 TEST_F(PeerPoolTest, UnresolvedSourceSetsTheHostState)
 {
     task.sources = {{"http://nowhere.invalid/f.bin", 0}};
