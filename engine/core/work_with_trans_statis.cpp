@@ -162,7 +162,13 @@ void TWorkWithTransStatis::StatTick(bool complete)
 
     if (FileSize() > 0)
         PeriodicSaveAndUpkeep(complete);
-    newPieces.clear();
+    if (!newPieces.empty()) {
+        for (TPeerObject *peer : connections) {
+            if (peer->Kind() == PEER_KIND_BT && peer->IsConnected())
+                peer->AnnouncePieces(newPieces);
+        }
+        newPieces.clear();
+    }
 
     if (complete)
         return;

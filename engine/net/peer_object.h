@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <vector>
 
 #include "engine/core/piece_range.h"
 #include "engine/core/ref_object.h"
@@ -127,6 +128,8 @@ public:
     virtual int32_t RemotePieceCount() const { return 0; }
     // The remote's 20-byte peer id once known, else null.
     virtual const uint8_t *RemotePeerId() const { return nullptr; }
+    // Pieces the task completed since the last statistics tick.
+    virtual void AnnouncePieces(const std::vector<uint32_t> &) {}
 
     // Hands a received block to the piece layer: false when nobody asked for
     // it, when the bytes were refused or the piece failed its hash.
