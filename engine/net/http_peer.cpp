@@ -375,6 +375,11 @@ bool THttpPeer::DeliverBuffered()
         position += dropped;
         skip -= dropped;
     }
+    // The delivered bytes leave the buffer in one step: consuming block by
+    // block would move the rest of a large buffer down for every block.
+    const int64_t available = BodyLength();
+    int64_t used = 0;
+    bool delivered = true;
     while (skip == 0 && counters.pendingBlocks > 0 && !requests.empty()) {
         const TBlockRequest head = requests.front();
         // Bytes go only where the stream stands and only while the answer
@@ -383,20 +388,21 @@ bool THttpPeer::DeliverBuffered()
             counters.pendingBlocks = 0;
             break;
         }
-        if (BodyLength() < head.length)
+        if (available - used < head.length)
             break;
-        bool delivered = DeliverBlock(head.block, head.length, BodyData());
-        ConsumeBody(head.length);
+        delivered = DeliverBlock(head.block, head.length, BodyData() + used);
+        used += head.length;
         position += head.length;
         --counters.pendingBlocks;
         if (!delivered)
-            return false;
+            break;
         if (RangeEnded()) {
             counters.pendingBlocks = 0;
             skip = 0;
         }
     }
-    return true;
+    ConsumeBody(used);
+    return delivered;
 }
 
 bool THttpPeer::ReadBlocks(int32_t budget)
