@@ -199,7 +199,7 @@ TEST_F(FrozenClockDownloadTest, SpeedLimitHoldsWithinFivePercent)
     // covers whole seconds.
     uint64_t start = task.Info().httpBytes;
     for (int i = 0; i < 10; ++i)
-        OpenSecond(250);
+        OpenSecond(400);
     uint64_t moved = task.Info().httpBytes - start;
     EXPECT_GE(moved, 10 * 102400 * 95 / 100);
     EXPECT_LE(moved, 10 * 102400 * 105 / 100);
