@@ -34,9 +34,10 @@ bool ReadNumber(const std::string &text, size_t &at, int64_t &number)
     size_t start = at;
     int64_t value = 0;
     while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
-        value = value * 10 + (text[at] - '0');
-        if (value > kHttpMaxByteCount)
+        int digit = text[at] - '0';
+        if (value > (kHttpMaxByteCount - digit) / 10)
             return false;
+        value = value * 10 + digit;
         ++at;
     }
     number = value;

@@ -164,6 +164,16 @@ TEST(HttpBodyFrame, RefusesHeadsThatCouldPlaceBytesWrongly)
     EXPECT_FALSE(why.empty());
 }
 
+TEST(HttpBodyFrame, ByteCountsStopAt2To62)
+{
+    int64_t count = 0;
+    EXPECT_TRUE(ParseByteCount(" 4611686018427387904 ", count));
+    EXPECT_EQ(count, kHttpMaxByteCount);
+    EXPECT_FALSE(ParseByteCount("4611686018427387905", count));
+    EXPECT_FALSE(ParseByteCount("99999999999999999999999", count));
+    EXPECT_FALSE(ParseByteCount("", count));
+}
+
 TEST(HttpBodyFrame, ChunkedAnswersIgnoreContentLength)
 {
     THttpBodyFrame frame;
