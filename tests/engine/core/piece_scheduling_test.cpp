@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
 #include "engine/core/engine_clock.h"
+#include <fstream>
 #include "engine/storage/pieces.h"
 #include "tests/engine/core/task_harness.h"
 
@@ -207,6 +209,75 @@ TEST_F(PieceSchedulingTest, HttpTaskFinishesAndRenamesOnceEveryPieceArrived)
     task.CloseDataFile(true);
     EXPECT_TRUE(fs::exists(task.targetFile));
     EXPECT_EQ(fs::file_size(task.targetFile), static_cast<uintmax_t>(3 * kPiece + 100));
+}
+
+// A single-file torrent of the bytes in 64 KiB pieces.
+std::string TorrentOf(const std::string &bytes)
+{
+    std::string hashes;
+    for (size_t at = 0; at < bytes.size(); at += kPiece) {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        size_t n = std::min<size_t>(kPiece, bytes.size() - at);
+        EVP_Digest(bytes.data() + at, n, digest, &length, EVP_sha1(), nullptr);
+        hashes.append(reinterpret_cast<const char *>(digest), length);
+    }
+    const std::string announce = "http://127.0.0.1:9/announce";
+    return "d8:announce" + std::to_string(announce.size()) + ":" + announce + "4:infod6:lengthi" +
+           std::to_string(bytes.size()) +
+           "e4:name4:data12:piece lengthi" + std::to_string(kPiece) + "e6:pieces" + std::to_string(hashes.size()) +
+           ":" + hashes + "ee";
+}
+
+// Delivers every block the peer plans, taking the bytes from content.
+void DeliverAll(TScriptedPeer &peer, const std::string &content, int rounds)
+{
+    for (int round = 0; round < rounds; ++round) {
+        if (!peer.PlanRequests() || peer.requests.empty())
+            return;
+        while (!peer.requests.empty()) {
+            TBlockRequest r = peer.requests.front();
+            peer.DeliverBlock(r.block, r.length,
+                              reinterpret_cast<const uint8_t *>(content.data()) + r.block * 16384);
+        }
+    }
+}
+
+TEST_F(PieceSchedulingTest, TorrentPiecesAreVerifiedAndABadPieceIsFetchedAgain)
+{
+    std::string content(3 * kPiece + 999, '\0');
+    for (size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>(i * 7 + i / 251);
+    task.isP2sp = true;
+    ASSERT_TRUE(task.LoadTorrent(TorrentOf(content)));
+    ASSERT_TRUE(task.HasMetadata());
+    ASSERT_EQ(task.PieceCount(), 4);
+    task.AddServer(9001);
+
+    std::string corrupt = content;
+    corrupt[kPiece + 5] ^= 1;
+    TScriptedPeer *liar = task.AddPeer(PEER_KIND_HTTP);
+    DeliverAll(*liar, corrupt, 2);
+    EXPECT_EQ(liar->failures, 1) << "piece 1 failed its hash";
+    EXPECT_TRUE(task.NeedsPiece(1));
+    EXPECT_FALSE(task.NeedsPiece(0));
+
+    TScriptedPeer *honest = task.AddPeer(PEER_KIND_HTTP);
+    DeliverAll(*honest, content, 8);
+    for (TScriptedPeer *peer : {liar, honest})
+        DeliverAll(*peer, content, 8);
+    ASSERT_TRUE(task.AllPiecesPresent());
+
+    // A P2SP task serves on after completion until its seeding hours pass.
+    int64_t now = task.taskClock;
+    EXPECT_FALSE(task.CheckComplete(now));
+    EXPECT_TRUE(task.completed);
+    EXPECT_FALSE(task.CheckComplete(now + 12 * 3600 - 1));
+    EXPECT_TRUE(task.CheckComplete(now + 12 * 3600));
+    task.CloseDataFile(true);
+    std::ifstream in(task.targetFile, std::ios::binary);
+    std::string stored((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(stored == content);
 }
 
 } // namespace

@@ -33,6 +33,7 @@ public:
                   std::to_string(reinterpret_cast<uintptr_t>(this)));
         fs::create_directories(folder);
         targetFile = (folder / "data.bin").string();
+        TBaseWork::folder = folder.string() + "/";
     }
     ~THarnessTask() override
     {
