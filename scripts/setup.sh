@@ -8,7 +8,7 @@ packages=(
   clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev libcurl4-openssl-dev libjsoncpp-dev libtinyxml2-dev libminiupnpc-dev
-  nginx-light mktorrent aria2 python3
+  nginx-light mktorrent aria2 python3 curl
 )
 
 missing=()
