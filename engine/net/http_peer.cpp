@@ -83,7 +83,12 @@ bool THttpPeer::AttachAddress(TPeerId *newAddress)
     counters.pendingBlocks = 0;
     if (!IsConnected())
         return false;
+    return QueueRequest();
+}
 
+bool THttpPeer::QueueRequest()
+{
+    TUrlParts &parts = address->Parts();
     parts.referer = HttpRefererOf(address->url);
     THttpGet get;
     get.path = HttpRequestPath(address->url);
@@ -99,6 +104,30 @@ bool THttpPeer::AttachAddress(TPeerId *newAddress)
         return false;
     }
     return socket->SendBuffer().Append(request.data(), static_cast<int32_t>(request.size()));
+}
+
+bool THttpPeer::KeepsAlive() const
+{
+    std::string connection;
+    bool named = responseHeader.Find("Connection", connection);
+    for (char &c : connection)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (responseHeader.version == "HTTP/1.1")
+        return !named || connection.find("close") == std::string::npos;
+    return named && connection.find("keep-alive") != std::string::npos;
+}
+
+bool THttpPeer::AskAgainOnThisConnection()
+{
+    // Only a response read to its very end leaves the connection clean.
+    if (bodyEnd < 0 || position != bodyEnd || socket->ReceiveLength() > 0 || !decoded.empty() || !KeepsAlive())
+        return false;
+    ClearResponse();
+    position = requests.front().block * kBlockBytes;
+    counters.pendingBlocks = 0;
+    counters.activityTime = Now();
+    stage = PEER_STAGE_CONNECTING;
+    return true;
 }
 
 int32_t THttpPeer::ReadBudget() const
@@ -466,6 +495,8 @@ bool THttpPeer::PlanRequests()
     skip = 0;
     headerParsed = false;
     ++address->reconnects;
+    if (AskAgainOnThisConnection())
+        return QueueRequest();
     return AttachAddress(address);
 }
 

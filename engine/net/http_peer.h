@@ -8,11 +8,13 @@
 #include "engine/net/http_response_header.h"
 #include "engine/net/peer_object.h"
 
-// A task's HTTP source. One GET per connection, open-ended from a byte
+// A task's HTTP source. Each GET asks for the rest of the file from a byte
 // offset; the body is cut into 16 KiB blocks handed to the piece layer in
 // order. When the next wanted block lies behind the stream or more than
-// 128 KiB ahead of it, the peer connects again with a new start offset. In
-// whole-content mode the address's resource is read whole into memory.
+// 128 KiB ahead of it, the peer asks again with a new start offset: on the
+// same connection when the last answer was read to its end and the server
+// keeps connections alive, else on a new one. In whole-content mode the
+// address's resource is read whole into memory.
 //
 // Answers are checked before a byte is stored: a body goes to the offset the
 // answer itself names (Content-Range, else byte 0), never to the offset that
@@ -50,6 +52,13 @@ protected:
 private:
     // Forgets everything about the current response.
     void ClearResponse();
+    // Appends the GET for the current position to the send buffer.
+    bool QueueRequest();
+    // Whether the server lets the connection carry another request.
+    bool KeepsAlive() const;
+    // Prepares the next request on the open connection, when the last
+    // response was read to its end and the server keeps the connection.
+    bool AskAgainOnThisConnection();
     // Most bytes to read now under the task's download allowance.
     int32_t ReadBudget() const;
     bool ReadHeader(int32_t budget);

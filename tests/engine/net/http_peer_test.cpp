@@ -283,6 +283,29 @@ TEST_F(HttpPeerTest, BytesPastTheAnnouncedLengthAreNotTaken)
     EXPECT_TRUE(task.data == content) << "the stored bytes differ from the served file";
 }
 
+TEST_F(HttpPeerTest, AnAnswerReadToItsEndLetsAKeptAliveConnectionCarryTheNextRequest)
+{
+    THttpPeer *p = Attach(Address());
+    ASSERT_TRUE(attached && p->FlushOutput() && server.Accept());
+    server.Request();
+    server.Send(Head("206 Partial Content", "Content-Range: bytes 0-49151/200000\r\n") + Slice(content, 0, 49152));
+    ASSERT_TRUE(Drive([&] { return task.writes == 3 && !p->HeaderParsed(); }));
+    std::string next = server.Request();
+    EXPECT_NE(next.find("Range: bytes=49152-"), std::string::npos) << next;
+    EXPECT_FALSE(server.HasWaitingConnection());
+    // Told to close, the server gets the next request on a new connection.
+    server.Send(Head("206 Partial Content", "Content-Range: bytes 49152-98303/200000\r\nConnection: close\r\n") +
+                Slice(content, 49152, 98304));
+    ASSERT_TRUE(Drive([&] { return server.HasWaitingConnection(); }));
+    ASSERT_TRUE(server.Accept());
+    EXPECT_NE(server.Request().find("Range: bytes=98304-"), std::string::npos);
+    server.Send(Head("206 Partial Content", "Content-Range: bytes 98304-199999/200000\r\n") + Slice(content, 98304, kSize));
+    EXPECT_TRUE(Drive([&] { return Complete(); }));
+    EXPECT_TRUE(task.data == content) << "the stored bytes differ from the served file";
+    EXPECT_EQ(server.accepted, 2);
+    EXPECT_EQ(address->reconnects, 2);
+}
+
 TEST_F(HttpPeerTest, AStreamCutShortKeepsOnlyWholeBlocks)
 {
     THttpPeer *p = Attach(Address());
