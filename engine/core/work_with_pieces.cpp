@@ -137,11 +137,6 @@ std::string TWorkWithPieces::DataFilePath(int file)
     return entry->temporaryName ? entry->finalPath : entry->diskPath;
 }
 
-int32_t TWorkWithPieces::FileCount()
-{
-    return pieces != nullptr ? pieces->FileCount() : 0;
-}
-
 bool TWorkWithPieces::PiecesReady()
 {
     return HasPieces();

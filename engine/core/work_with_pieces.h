@@ -79,7 +79,6 @@ public:
     virtual std::string TorrentName();
     // Path of file n of the data file (its final name), empty when unknown.
     virtual std::string DataFilePath(int file);
-    int32_t FileCount();
 
     // The task state file with its resume record (a later stage fills these).
     virtual void LoadResumeRecord() {}

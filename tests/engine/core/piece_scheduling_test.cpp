@@ -163,6 +163,40 @@ TEST_F(PieceSchedulingTest, InProgressMarksLimitHoldersUntilEndGame)
     EXPECT_EQ(task.InProgressCount(3), 0);
 }
 
+TEST_F(PieceSchedulingTest, QueriesOfThePeerPickers)
+{
+    EXPECT_FALSE(task.NearlyComplete()) << "no pieces known yet";
+    EXPECT_EQ(task.RandomStartPiece(), 0);
+    ASSERT_TRUE(task.MakeDataFile(3 * kPiece));
+    EXPECT_FALSE(task.NearlyComplete());
+    for (int i = 0; i < 50; ++i) {
+        int32_t start = task.RandomStartPiece();
+        EXPECT_GE(start, 0);
+        EXPECT_LT(start, 3);
+    }
+    task.settings.randomStart = 0;
+    EXPECT_EQ(task.RandomStartPiece(), 0);
+
+    EXPECT_FALSE(task.WaitsForServers()) << "no server connection";
+    task.AddServer(9001);
+    task.AddPeer(PEER_KIND_HTTP);
+    EXPECT_TRUE(task.WaitsForServers());
+    task.EngageRanges();
+    EXPECT_FALSE(task.WaitsForServers()) << "the servers have their ranges";
+
+    TScriptedPeer *peer = task.AddPeer(PEER_KIND_HTTP);
+    std::vector<uint8_t> block(16384, 1);
+    for (int round = 0; round < 4; ++round) {
+        ASSERT_TRUE(peer->PlanRequests());
+        while (!peer->requests.empty() && !task.NearlyComplete()) {
+            TBlockRequest r = peer->requests.front();
+            ASSERT_TRUE(peer->DeliverBlock(r.block, r.length, block.data()));
+        }
+        task.CloseDataFile(false);
+    }
+    EXPECT_TRUE(task.NearlyComplete());
+}
+
 TEST_F(PieceSchedulingTest, PendingBlocksGoToTheFrontAndAreDroppedWhenStopping)
 {
     ASSERT_TRUE(task.MakeDataFile(10 * kPiece));
