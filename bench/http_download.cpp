@@ -134,7 +134,8 @@ int main(int argc, char **argv)
     fs::create_directories(out);
     const int64_t size = sizeMiB * 1024 * 1024;
     std::printf("http_download: %lld MiB from nginx on loopback\n", static_cast<long long>(sizeMiB));
-    if (!WriteContent(www / "file.bin", size)) {
+    platform::ChildResult synced;
+    if (!WriteContent(www / "file.bin", size) || !RunChild({"/bin/sync"}, synced)) {
         std::fprintf(stderr, "cannot write the test file in %s\n", folder.c_str());
         return 1;
     }
