@@ -4,6 +4,10 @@
 
 #include <string>
 
+#include "engine/core/engine_interface.h"
+#include "engine/net/ipv4_address.h"
+#include "engine/net/listening_service.h"
+#include "platform/free_port.h"
 #include "tests/engine/core/task_harness.h"
 
 namespace {
@@ -73,6 +77,50 @@ TEST(AcceptIncomingTest, DisguisedHandshakeForTheTaskIsTaken)
     auto offered = std::make_unique<QSocket>();
     EXPECT_FALSE(task.OfferIncomingPeer(offered));
     EXPECT_TRUE(task.connections.empty());
+}
+
+// A client that sent its first bytes to the engine's listener.
+class Client {
+public:
+    Client(int port, const std::string &bytes)
+    {
+        connected = socket.Connect(HostToNetwork32(0x7F000001), port, true);
+        socket.Send(bytes.data(), static_cast<int32_t>(bytes.size()));
+    }
+    // Whether the engine closed the connection within the given rounds.
+    bool ClosedAfter(THarnessTask &task, int rounds)
+    {
+        for (int i = 0; i < rounds; ++i) {
+            task.DispatchIncoming();
+            if (socket.WaitReadable(0) && socket.Receive() < 0)
+                return true;
+            platform::SleepMs(10);
+        }
+        return false;
+    }
+    QSocket socket;
+    bool connected = false;
+};
+
+TEST(DispatchIncomingTest, ConnectionsAreReadAndClosedUntilPeersCanTakeThem)
+{
+    int port = platform::FreeLoopbackPort();
+    ASSERT_GT(port, 0);
+    SetListenPort(port);
+    EnableListen(true);
+    HashedTask task;
+    task.DispatchIncoming(); // opens the listener
+
+    Client ours(port, "GET / HTTP/1.0\r\n\r\n" + Handshake(7));
+    ASSERT_TRUE(ours.connected);
+    EXPECT_TRUE(ours.ClosedAfter(task, 100)) << "no BitTorrent peer can take it yet";
+
+    Client stranger(port, Handshake(9));
+    ASSERT_TRUE(stranger.connected);
+    EXPECT_TRUE(stranger.ClosedAfter(task, 100)) << "a hash no task registered is dropped";
+    EXPECT_TRUE(ListeningService().Pending().empty());
+    EnableListen(false);
+    task.DispatchIncoming();
 }
 
 } // namespace
