@@ -152,36 +152,34 @@ int32_t UninitEngine()
     return ENGINE_OK;
 }
 
-int32_t CreateDownloadTask(TTaskParam *param)
+namespace {
+// Creates the task, then starts its worker the way the caller asks.
+int32_t CreateAndStart(TTaskParam *param, bool skipDuplicateTest, const char *verb,
+                       int32_t (TWorkThread::*start)())
 {
     if (param == nullptr)
         return ENGINE_INVALID_ARGUMENT;
     QAutoLock hold(EngineLock());
     TWorkThread *task = nullptr;
-    int32_t status = CreateTask(param, false, "Create", task);
+    int32_t status = CreateTask(param, skipDuplicateTest, verb, task);
     if (status != ENGINE_OK)
         return status;
     try {
-        return task->StartDownload();
+        return (task->*start)();
     } catch (...) {
         return ENGINE_TASK_FAILED;
     }
 }
+} // namespace
+
+int32_t CreateDownloadTask(TTaskParam *param)
+{
+    return CreateAndStart(param, false, "Create", &TWorkThread::StartDownload);
+}
 
 int32_t RecoverDownloadTask(TTaskParam *param, bool force)
 {
-    if (param == nullptr)
-        return ENGINE_INVALID_ARGUMENT;
-    QAutoLock hold(EngineLock());
-    TWorkThread *task = nullptr;
-    int32_t status = CreateTask(param, force, "Recover", task);
-    if (status != ENGINE_OK)
-        return status;
-    try {
-        return task->ContinueDownload();
-    } catch (...) {
-        return ENGINE_TASK_FAILED;
-    }
+    return CreateAndStart(param, force, "Recover", &TWorkThread::ContinueDownload);
 }
 
 int32_t StopDownloadTask(TTaskHandle handle, bool reset)
