@@ -266,6 +266,16 @@ int32_t IsTaskComplete(TTaskHandle handle, int32_t *out)
     });
 }
 
+int32_t IsTaskRunning(TTaskHandle handle, int32_t *out)
+{
+    if (out == nullptr)
+        return ENGINE_INVALID_ARGUMENT;
+    return WithTask(handle, [out](TWorkThread &task) {
+        *out = task.IsRunning() ? 1 : 0;
+        return ENGINE_OK;
+    });
+}
+
 int32_t SetTaskSpeedLimit(TTaskHandle handle, int32_t kind, int32_t value)
 {
     return WithTask(handle, [kind, value](TWorkThread &task) { return task.SetSpeedLimit(kind, value); });

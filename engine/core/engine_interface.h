@@ -65,6 +65,9 @@ int32_t StopDownloadTasks(const TTaskHandle *handles, int32_t count, bool reset,
 int32_t ResumeDownloadTask(TTaskHandle handle);
 int32_t GetTaskInfo(TTaskHandle handle, TTaskInfo *info);
 int32_t IsTaskComplete(TTaskHandle handle, int32_t *out);
+// *out = 1 while the task's worker runs; a front-end tells a worker that
+// stopped on its own (for example after 900 s without data) from a live one.
+int32_t IsTaskRunning(TTaskHandle handle, int32_t *out);
 int32_t SetTaskSpeedLimit(TTaskHandle handle, int32_t kind, int32_t value);
 int32_t SetTaskPeerLimits(TTaskHandle handle, int32_t maxServers, int32_t maxPeers);
 int32_t GetTaskPieceMap(TTaskHandle handle, void *buf, int32_t len);

@@ -122,6 +122,7 @@ TEST_F(EngineInterfaceTest, HandlesDieWithTheirTasksAndAreNeverReused)
     char map[4];
     EXPECT_EQ(GetTaskInfo(handle, &info), ENGINE_UNKNOWN_TASK);
     EXPECT_EQ(IsTaskComplete(handle, &flag), ENGINE_UNKNOWN_TASK);
+    EXPECT_EQ(IsTaskRunning(handle, &flag), ENGINE_UNKNOWN_TASK);
     EXPECT_EQ(StopDownloadTask(handle, false), ENGINE_UNKNOWN_TASK);
     EXPECT_EQ(ResumeDownloadTask(handle), ENGINE_UNKNOWN_TASK);
     EXPECT_EQ(SetTaskSpeedLimit(handle, 1, 10), ENGINE_UNKNOWN_TASK);
@@ -129,6 +130,22 @@ TEST_F(EngineInterfaceTest, HandlesDieWithTheirTasksAndAreNeverReused)
     EXPECT_EQ(GetTaskPieceMap(handle, map, sizeof map), -1);
     EXPECT_EQ(GetTaskPieceMapSize(handle), -1);
     EXPECT_EQ(GetTaskPieceMapSize(reinterpret_cast<TTaskHandle>(uintptr_t{0xdead})), -1);
+}
+
+TEST_F(EngineInterfaceTest, RunningFollowsTheWorker)
+{
+    Param a("/tmp/ql-run/a");
+    TTaskHandle handle = Create(a);
+    int32_t running = -1;
+    EXPECT_EQ(IsTaskRunning(handle, nullptr), ENGINE_INVALID_ARGUMENT);
+    ASSERT_EQ(IsTaskRunning(handle, &running), ENGINE_OK);
+    EXPECT_EQ(running, 1);
+    ASSERT_EQ(StopDownloadTask(handle, false), ENGINE_OK);
+    ASSERT_EQ(IsTaskRunning(handle, &running), ENGINE_OK);
+    EXPECT_EQ(running, 0);
+    ASSERT_EQ(ResumeDownloadTask(handle), ENGINE_OK);
+    ASSERT_EQ(IsTaskRunning(handle, &running), ENGINE_OK);
+    EXPECT_EQ(running, 1);
 }
 
 TEST_F(EngineInterfaceTest, InfoComesFromTheSnapshotAndCompletionWins)

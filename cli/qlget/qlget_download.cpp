@@ -1,0 +1,181 @@
+#include "cli/qlget/qlget_download.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "cli/qlget/qlget_progress.h"
+#include "engine/core/engine_interface.h"
+#include "platform/stop_signals.h"
+#include "platform/terminal.h"
+#include "platform/tick.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+constexpr uint32_t kPollMs = 100;
+constexpr uint32_t kTerminalRedrawMs = 250;
+constexpr uint32_t kLogLineMs = 5000;
+
+// Draws the progress line in place on a terminal, else a line now and then.
+class TProgressPrinter {
+public:
+    TProgressPrinter() : terminal(platform::StandardErrorIsTerminal()) {}
+
+    void Show(const TTaskInfo &info)
+    {
+        uint32_t now = platform::TickCount();
+        if (shown && now - lastShown < (terminal ? kTerminalRedrawMs : kLogLineMs))
+            return;
+        shown = true;
+        lastShown = now;
+        std::string line = FormatProgressLine(info);
+        if (terminal)
+            std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
+        else
+            std::fprintf(stderr, "%s\n", line.c_str());
+        std::fflush(stderr);
+    }
+
+    // Ends the live line so that messages start on their own line.
+    void Finish()
+    {
+        if (terminal && shown)
+            std::fputc('\n', stderr);
+        shown = false;
+    }
+
+private:
+    bool terminal;
+    bool shown = false;
+    uint32_t lastShown = 0;
+};
+
+bool CopyText(char (&field)[kEnginePathChars], const std::string &text)
+{
+    if (text.size() >= sizeof field)
+        return false;
+    std::memcpy(field, text.c_str(), text.size() + 1);
+    return true;
+}
+
+void RemoveQuietly(const fs::path &path)
+{
+    std::error_code ignored;
+    fs::remove(path, ignored);
+}
+
+TQlgetOutcome Interrupted(TTaskHandle handle, int signal, TProgressPrinter &printer)
+{
+    printer.Finish();
+    // Stopping the task saves its resume state before the engine goes.
+    StopDownloadTask(handle, false);
+    UninitEngine();
+    return {ExitCodeOfSignal(signal), "interrupted; the same command continues the download"};
+}
+
+TQlgetOutcome Finished(TTaskHandle handle, const fs::path &output, const TTaskInfo &info, uint32_t startedAt)
+{
+    StopDownloadTask(handle, false);
+    UninitEngine();
+    std::error_code error;
+    if (!fs::exists(output, error) || fs::exists(output.string() + ".qltmp", error))
+        return {QLGET_NOT_RENAMED, "the download completed but " + output.string() + " did not get its final name"};
+    double seconds = (platform::TickCount() - startedAt) / 1000.0;
+    uint64_t bytes = fs::file_size(output, error);
+    char text[256];
+    std::snprintf(text, sizeof text, "saved %s (%s in %.1f s, %s/s; servers %s, peers %s)", output.c_str(),
+                  FormatBytes(bytes).c_str(), seconds,
+                  FormatBytes(seconds > 0 ? static_cast<uint64_t>(bytes / seconds) : bytes).c_str(),
+                  FormatBytes(info.httpBytes).c_str(), FormatBytes(info.peerBytes).c_str());
+    return {QLGET_COMPLETE, text};
+}
+
+// Follows the task until it completes, fails or is interrupted.
+TQlgetOutcome Follow(TTaskHandle handle, const fs::path &output)
+{
+    TProgressPrinter printer;
+    uint32_t startedAt = platform::TickCount();
+    bool warnedHost = false;
+    for (;;) {
+        if (int signal = platform::StopSignalCaught())
+            return Interrupted(handle, signal, printer);
+        TTaskInfo info;
+        int32_t running = 0;
+        if (GetTaskInfo(handle, &info) != ENGINE_OK || IsTaskRunning(handle, &running) != ENGINE_OK) {
+            printer.Finish();
+            UninitEngine();
+            return {QLGET_ENGINE_REFUSED, "the engine lost the task"};
+        }
+        printer.Show(info);
+        if (info.state == TASK_STATE_HOST_NOT_FOUND && !warnedHost) {
+            warnedHost = true;
+            printer.Finish();
+            std::fprintf(stderr, "qlget: a source's host name could not be resolved; going on with the others\n");
+        }
+        // The worker renames the data file as it ends after completion.
+        bool complete = info.progress >= 10000;
+        if (complete && (!running || fs::exists(output))) {
+            printer.Finish();
+            return Finished(handle, output, info, startedAt);
+        }
+        if (!complete && (!running || IsFinalFailureState(info.state))) {
+            printer.Finish();
+            StopDownloadTask(handle, false);
+            UninitEngine();
+            return OutcomeOfStoppedTask(info.state);
+        }
+        platform::SleepMs(kPollMs);
+    }
+}
+} // namespace
+
+TQlgetOutcome RunQlgetDownload(const TQlgetOptions &options)
+{
+    std::error_code error;
+    fs::path output = fs::absolute(options.output, error);
+    fs::path state = fs::absolute(options.statePath, error);
+    if (fs::exists(output, error)) {
+        if (!options.force)
+            return {QLGET_OUTPUT_EXISTS, output.string() + " already exists; --force downloads it again"};
+        RemoveQuietly(output);
+    }
+    if (options.force) {
+        // A fresh download: no partial data or saved state of an earlier run.
+        RemoveQuietly(output.string() + ".qltmp");
+        RemoveQuietly(state);
+        RemoveQuietly(state.string() + "df");
+    }
+
+    TTaskParam param;
+    std::memset(&param, 0, sizeof param);
+    std::string sources;
+    for (const std::string &url : options.urls)
+        sources += url + "\n";
+    param.sourceList = sources.c_str();
+    param.flags = TASK_FLAG_FILE_PATH;
+    if (!CopyText(param.targetPath, output.string()) || !CopyText(param.resumePath, state.string()))
+        return {QLGET_BAD_ARGUMENTS, "the output or state path is too long"};
+    if (!options.torrent.empty()) {
+        fs::path torrent = fs::absolute(options.torrent, error);
+        if (!fs::is_regular_file(torrent, error))
+            return {QLGET_BAD_ARGUMENTS, "no torrent file at " + torrent.string()};
+        if (!CopyText(param.p2spUrl, "file://" + torrent.string()))
+            return {QLGET_BAD_ARGUMENTS, "the torrent path is too long"};
+        param.flags |= TASK_FLAG_P2SP;
+    }
+
+    platform::CatchStopSignals();
+    InitEngine();
+    bool resuming = fs::exists(state, error);
+    int32_t status = resuming ? RecoverDownloadTask(&param, false) : CreateDownloadTask(&param);
+    if (status != ENGINE_OK) {
+        UninitEngine();
+        return {QLGET_ENGINE_REFUSED, "the engine refused the task (status " + std::to_string(status) + ")"};
+    }
+    if (resuming)
+        std::fprintf(stderr, "qlget: continuing %s from %s\n", output.c_str(), state.c_str());
+    SetTaskSpeedLimit(param.hTask, 1, options.limitKBps);
+    SetTaskSpeedLimit(param.hTask, 0, options.uploadLimitKBps);
+    return Follow(param.hTask, output);
+}

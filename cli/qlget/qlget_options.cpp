@@ -1,0 +1,146 @@
+#include "cli/qlget/qlget_options.h"
+
+#include <charconv>
+
+namespace {
+// The engine's settings take limits up to this many KB/s; 0 means none.
+constexpr int32_t kMaxLimitKBps = 32766;
+
+bool StartsWithNoCase(const std::string &text, const std::string &prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+bool CheckUrl(const std::string &url, std::string &error)
+{
+    if (StartsWithNoCase(url, "https://")) {
+        error = "https:// is not supported (the engine speaks plain HTTP): " + url;
+        return false;
+    }
+    if (StartsWithNoCase(url, "ftp://")) {
+        error = "ftp:// sources are not supported yet: " + url;
+        return false;
+    }
+    if (!StartsWithNoCase(url, "http://") || url.size() == 7) {
+        error = "not an http:// URL: " + url;
+        return false;
+    }
+    if (url.find_first_of("\r\n") != std::string::npos) {
+        error = "a URL cannot contain a line break";
+        return false;
+    }
+    return true;
+}
+
+bool ParseLimit(const std::string &name, const std::string &text, int32_t &value, std::string &error)
+{
+    int64_t parsed = -1;
+    auto [end, problem] = std::from_chars(text.data(), text.data() + text.size(), parsed);
+    if (problem != std::errc() || end != text.data() + text.size() || parsed < 0 || parsed > kMaxLimitKBps) {
+        error = name + " takes KB/s from 0 (no limit) to " + std::to_string(kMaxLimitKBps) + ", not '" + text + "'";
+        return false;
+    }
+    value = static_cast<int32_t>(parsed);
+    return true;
+}
+} // namespace
+
+std::string OutputNameOfUrl(const std::string &url)
+{
+    std::string path = url.substr(0, url.find_first_of("?#"));
+    size_t hostStart = path.find("://");
+    hostStart = hostStart == std::string::npos ? 0 : hostStart + 3;
+    size_t pathStart = path.find('/', hostStart);
+    if (pathStart == std::string::npos)
+        return "";
+    std::string name = path.substr(path.find_last_of('/') + 1);
+    if (name == "." || name == "..")
+        return "";
+    return name;
+}
+
+bool ParseQlgetOptions(const std::vector<std::string> &args, TQlgetOptions &options, std::string &error)
+{
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        auto value = [&](std::string &out) {
+            if (i + 1 >= args.size()) {
+                error = arg + " needs a value";
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        std::string text;
+        if (arg == "-h" || arg == "--help") {
+            options.help = true;
+            return true;
+        } else if (arg == "-o" || arg == "--output") {
+            if (!value(options.output))
+                return false;
+        } else if (arg == "--torrent") {
+            if (!value(options.torrent))
+                return false;
+        } else if (arg == "--state") {
+            if (!value(options.statePath))
+                return false;
+        } else if (arg == "--limit" || arg == "--upload-limit") {
+            if (!value(text) ||
+                !ParseLimit(arg, text, arg == "--limit" ? options.limitKBps : options.uploadLimitKBps, error))
+                return false;
+        } else if (arg == "--force") {
+            options.force = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            error = "unknown option " + arg;
+            return false;
+        } else {
+            if (!CheckUrl(arg, error))
+                return false;
+            options.urls.push_back(arg);
+        }
+    }
+    if (options.urls.empty()) {
+        error = "no URL given";
+        return false;
+    }
+    if (options.output.empty()) {
+        options.output = OutputNameOfUrl(options.urls.front());
+        if (options.output.empty()) {
+            error = "cannot name the output after " + options.urls.front() + "; give one with -o";
+            return false;
+        }
+    }
+    if (options.statePath.empty())
+        options.statePath = options.output + ".qlinfo";
+    return true;
+}
+
+std::string QlgetUsage()
+{
+    return "Usage: qlget [-o PATH] [--torrent FILE] [--state PATH] [--limit KBPS] [--upload-limit KBPS]\n"
+           "             [--force] URL...\n"
+           "Downloads one file from every URL given (mirrors of the same file) at once.\n"
+           "\n"
+           "  -o, --output PATH     where the file goes (default: the URL's last path element)\n"
+           "  --torrent FILE        the file's torrent: its pieces are verified by SHA-1\n"
+           "  --state PATH          resume state (default: PATH.qlinfo beside the output)\n"
+           "  --limit KBPS          download limit in KB/s, 1 to 32766 (0: none)\n"
+           "  --upload-limit KBPS   upload limit in KB/s, 1 to 32766 (0: none)\n"
+           "  --force               download again over an existing output file\n"
+           "  -h, --help            this text\n"
+           "\n"
+           "Stop with Ctrl-C; the same command continues where it stopped.\n"
+           "Exit status: 0 complete, 2 bad arguments, 3 output exists, 4 the engine refused the task,\n"
+           "10 size never known, 11 disk full, 12 bad torrent, 13 no source left, 14 file cannot be\n"
+           "opened, 15 host not found, 16 stalled (no data for 15 minutes), 17 not renamed after\n"
+           "completion, 130/143 interrupted.\n";
+}

@@ -1,0 +1,26 @@
+#pragma once
+// Command line of qlget, checked before any work starts.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct TQlgetOptions {
+    std::vector<std::string> urls; // mirrors of one file
+    std::string output;            // -o, else the first URL's last path element
+    std::string torrent;           // --torrent: a P2SP task
+    std::string statePath;         // --state, else output + ".qlinfo"
+    int32_t limitKBps = 0;         // 0: none
+    int32_t uploadLimitKBps = 0;
+    bool force = false;
+    bool help = false;
+};
+
+// Fills options from the arguments after the program name. On bad input
+// returns false and sets error to a message for the user.
+bool ParseQlgetOptions(const std::vector<std::string> &args, TQlgetOptions &options, std::string &error);
+
+// The file name a URL names: its last path element without query or
+// fragment; empty when there is none.
+std::string OutputNameOfUrl(const std::string &url);
+
+std::string QlgetUsage();

@@ -1,0 +1,8 @@
+#pragma once
+
+namespace platform {
+
+// True when standard error is a terminal (progress can be redrawn in place).
+bool StandardErrorIsTerminal();
+
+} // namespace platform
