@@ -28,10 +28,8 @@ std::string NameOf(const std::string &path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool WriteAll(int fd, const std::string &contents)
+bool WriteAll(int fd, const char *data, size_t left)
 {
-    const char *data = contents.data();
-    size_t left = contents.size();
     while (left > 0) {
         ssize_t n = write(fd, data, left);
         if (n < 0) {
@@ -73,29 +71,66 @@ bool SyncFolder(const std::string &folder)
 
 } // namespace
 
-bool ReplaceFileAtomically(const std::string &path, const std::string &contents, bool synced)
+bool ReplacementFile::Begin(const std::string &path)
 {
+    Abandon();
     if (path.empty() || path.find('\0') != std::string::npos || path.back() == '/')
         return false;
-    std::string tempPath;
-    int fd = CreateTemp(path, tempPath);
+    fd = CreateTemp(path, tempPath);
     if (fd < 0)
         return false;
-    bool ok = true;
+    target = path;
+    failed = false;
     struct stat existing {};
     if (stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
-        ok = fchmod(fd, existing.st_mode & 07777) == 0;
-    ok = ok && WriteAll(fd, contents);
+        failed = fchmod(fd, existing.st_mode & 07777) != 0;
+    return !failed;
+}
+
+bool ReplacementFile::Write(const void *bytes, size_t length)
+{
+    if (fd < 0 || failed)
+        return false;
+    failed = !WriteAll(fd, static_cast<const char *>(bytes), length);
+    return !failed;
+}
+
+bool ReplacementFile::Commit(bool synced)
+{
+    if (fd < 0)
+        return false;
+    bool ok = !failed;
     if (ok && synced)
         ok = fsync(fd) == 0;
     // close reports delayed write errors on some file systems.
     ok = close(fd) == 0 && ok;
-    ok = ok && rename(tempPath.c_str(), path.c_str()) == 0;
+    fd = -1;
+    ok = ok && rename(tempPath.c_str(), target.c_str()) == 0;
     if (!ok) {
         unlink(tempPath.c_str());
+        tempPath.clear();
         return false;
     }
-    return !synced || SyncFolder(FolderOf(path));
+    tempPath.clear();
+    return !synced || SyncFolder(FolderOf(target));
+}
+
+void ReplacementFile::Abandon()
+{
+    if (fd >= 0) {
+        close(fd);
+        fd = -1;
+    }
+    if (!tempPath.empty()) {
+        unlink(tempPath.c_str());
+        tempPath.clear();
+    }
+}
+
+bool ReplaceFileAtomically(const std::string &path, const std::string &contents, bool synced)
+{
+    ReplacementFile file;
+    return file.Begin(path) && file.Write(contents.data(), contents.size()) && file.Commit(synced);
 }
 
 } // namespace platform

@@ -71,7 +71,16 @@ int32_t TWorkThread::RestartDownload()
         platform::RemoveFile(path + ".qlinfo");
         platform::RemoveFile(path + ".qlinfodf");
     }
-    platform::RemoveFile(secondResumePath);
+    // The state file is wherever the task was told to keep it, which need
+    // not be beside the data; a stale one would vouch for deleted data.
+    if (!resumePath.empty()) {
+        platform::RemoveFile(resumePath);
+        platform::RemoveFile(secondResumePath);
+    }
+    {
+        QAutoLock hold(OwnLock());
+        stateValues = TTaskStateValues();
+    }
     {
         QAutoLock hold(OwnLock());
         live = TTaskStatus();
@@ -197,13 +206,15 @@ void TWorkThread::OnDataFileEvent(const TPiecesEvent &event)
         return;
     case PIECES_EVENT_SELECTION_RECORD:
     case PIECES_EVENT_RESUME_BITS: {
-        auto &record = event.code == PIECES_EVENT_SELECTION_RECORD ? selectionRecord : resumeBits;
-        const auto *bytes = static_cast<const uint8_t *>(event.bytes);
+        const bool selection = event.code == PIECES_EVENT_SELECTION_RECORD;
+        const auto *bytes = static_cast<const char *>(event.bytes);
+        QAutoLock hold(OwnLock());
+        std::string &record = selection ? stateValues.part : stateValues.bits;
         if (bytes == nullptr || event.size <= 0)
             record.clear();
         else
-            record.assign(bytes, bytes + event.size);
-        (event.code == PIECES_EVENT_SELECTION_RECORD ? selectionRecordDirty : resumeBitsDirty) = true;
+            record.assign(bytes, static_cast<size_t>(event.size));
+        (selection ? stateValues.partDirty : stateValues.bitsDirty) = true;
         return;
     }
     case PIECES_EVENT_SPACE_AGAIN:

@@ -85,10 +85,12 @@ void TWorkThread::MainRoutine()
     Reset(false, false);
     // A complete file gets its final name before the task reports the end.
     CloseDataFile(complete);
-    if (complete)
+    if (complete) {
         DeleteResumeRecord();
-    else
+    } else {
+        SaveBlockSpill();
         SaveResumeRecord();
+    }
     {
         QAutoLock hold(OwnLock());
         live.phase = TASK_PHASE_IDLE;

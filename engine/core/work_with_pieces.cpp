@@ -2,17 +2,22 @@
 
 #include <algorithm>
 #include <cstring>
+#include <strings.h>
 
 #include "engine/core/engine_clock.h"
 #include "engine/core/quarrowlight_log.h"
 #include "engine/storage/pieces.h"
 #include "engine/storage/torrent.h"
+#include "platform/remove_file.h"
 
 namespace {
 constexpr int32_t kMinHttpPiece = 64 * 1024;
 constexpr int32_t kMaxHttpPiece = 16 * 1024 * 1024;
 constexpr int64_t kMaxHttpPieces = 2048;
 constexpr char kDefaultHttpName[] = "index.htm";
+constexpr char kFileScheme[] = "file://";
+// The log channel of the task state file's troubles.
+constexpr int32_t kStateFileChannel = 2;
 
 // A file name a server may choose, kept to one plain path element.
 std::string SafeFileName(std::string name)
@@ -193,8 +198,7 @@ bool TWorkWithPieces::LoadTorrent(const std::string &bytes)
 bool TWorkWithPieces::BuildFileTable(const QElement &info)
 {
     auto *fresh = new TPieces(this, folder, targetFile);
-    fresh->SetStopQuery([this] { return IsStopping(); });
-    fresh->SetCacheBudget(settings.limitB);
+    PrepareStartup(*fresh);
     building = fresh;
     bool built = fresh->BuildFromInfo(&info, pieces);
     building = nullptr;
@@ -215,6 +219,82 @@ bool TWorkWithPieces::BuildFileTable(const QElement &info)
     firstMissing = 0;
     CopyPieceCounters(true);
     return true;
+}
+
+void TWorkWithPieces::PrepareStartup(TPieces &fresh)
+{
+    fresh.SetStopQuery([this] { return IsStopping(); });
+    fresh.SetCacheBudget(settings.limitB);
+    QAutoLock hold(OwnLock());
+    fresh.SetStartupInput(stateValues.bits, stateValues.part, resumePath.empty() ? std::string() : secondResumePath,
+                          settings.storeMode != 0);
+}
+
+void TWorkWithPieces::LoadResumeRecord()
+{
+    std::string metainfo;
+    {
+        QAutoLock hold(OwnLock());
+        if (!LoadStateFile(resumePath, stateValues))
+            return;
+        metainfo = stateValues.torrent;
+    }
+    // A torrent fetched in an earlier run need not be fetched again; a local
+    // torrent file is read afresh at every start.
+    if (!metainfo.empty() && torrent == nullptr && !IsHttpTask() &&
+        strncasecmp(mainSource.c_str(), kFileScheme, std::strlen(kFileScheme)) != 0)
+        AdoptFetchedTorrent(metainfo);
+}
+
+void TWorkWithPieces::SaveBlockSpill()
+{
+    if (HasPieces() && !resumePath.empty())
+        pieces->SaveBlockSpill();
+}
+
+void TWorkWithPieces::SaveResumeRecord()
+{
+    if (resumePath.empty() || !HasPieces() || !pieces->CheckFinished())
+        return;
+    // Verified pieces reach the disk, and the disk is synced, before a
+    // record says they are there.
+    pieces->FlushVerified();
+    if (!pieces->SyncFiles()) {
+        EngineLogFormat(kStateFileChannel, "Data not synced, task state kept as before: %s", resumePath.c_str());
+        return;
+    }
+    pieces->BuildResumeRecord();
+    pieces->BuildSelectionRecord();
+    TTaskStateValues values;
+    {
+        QAutoLock hold(OwnLock());
+        if (torrent != nullptr && !torrent->Metainfo().empty() && torrent->Metainfo() != stateValues.torrent) {
+            stateValues.torrent = torrent->Metainfo();
+            stateValues.torrentDirty = true;
+        }
+        values = stateValues;
+    }
+    // Written without the task's lock: the interface's readers need not wait
+    // for the disk. Only this worker changes the values.
+    if (!SaveStateFile(resumePath, values)) {
+        EngineLogFormat(kStateFileChannel, "Task state not saved: %s", resumePath.c_str());
+        return;
+    }
+    {
+        QAutoLock hold(OwnLock());
+        stateValues.ClearDirty();
+    }
+    pieces->RecordSaved();
+}
+
+void TWorkWithPieces::DeleteResumeRecord()
+{
+    if (resumePath.empty())
+        return;
+    platform::RemoveFile(resumePath);
+    platform::RemoveFile(secondResumePath);
+    QAutoLock hold(OwnLock());
+    stateValues = TTaskStateValues();
 }
 
 void TWorkWithPieces::OpenDataFile()
@@ -256,8 +336,7 @@ void TWorkWithPieces::OnServerSize(TPeerId &address)
     size_t cut = path.find_last_of('/');
     std::string directory = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
     auto *fresh = new TPieces(this, directory, path);
-    fresh->SetStopQuery([this] { return IsStopping(); });
-    fresh->SetCacheBudget(settings.limitB);
+    PrepareStartup(*fresh);
     building = fresh;
     bool built = fresh->BuildSingleFile(path.substr(cut == std::string::npos ? 0 : cut + 1), parts->serverSize,
                                         PieceLengthForSize(parts->serverSize));

@@ -8,6 +8,7 @@
 
 #include "engine/core/work_with_peers.h"
 #include "engine/storage/pieces_event.h"
+#include "engine/storage/task_state_file.h"
 #include "engine/storage/torrent_owner.h"
 
 class TPieces;
@@ -30,11 +31,10 @@ public:
     bool haveMapToPublish = false;
     // Pieces completed since the last statistics tick, to be announced.
     std::vector<uint32_t> newPieces;
-    // Records the data file hands over for the task state file.
-    std::vector<uint8_t> selectionRecord;
-    std::vector<uint8_t> resumeBits;
-    bool selectionRecordDirty = false;
-    bool resumeBitsDirty = false;
+    // The task state file's values: the records the data file hands over,
+    // the torrent, and what the file held. Written on the worker, under the
+    // task's own lock.
+    TTaskStateValues stateValues;
     bool reopenRequested = false;
 
     // Completion within one run: the time every piece was first present, and
@@ -80,10 +80,14 @@ public:
     // Path of file n of the data file (its final name), empty when unknown.
     virtual std::string DataFilePath(int file);
 
-    // The task state file with its resume record (a later stage fills these).
-    virtual void LoadResumeRecord() {}
-    virtual void SaveResumeRecord() {}
-    virtual void DeleteResumeRecord() {}
+    // The task state file with its resume record: loaded before the data
+    // file is built, saved every 20 s and at the stop (after the data it
+    // vouches for is synced), deleted once the task is complete.
+    virtual void LoadResumeRecord();
+    virtual void SaveResumeRecord();
+    virtual void DeleteResumeRecord();
+    // At the stop: the unfinished pieces' bytes in memory go to the spill file.
+    void SaveBlockSpill();
 
     // --- completion ---
     // True when the run is finished: an HTTP task once complete, a
@@ -163,6 +167,8 @@ private:
     void Assign(TPieceRange &range, TPeerObject &peer);
     void ReleaseDataFile();
     void ClearScheduling();
+    // Hands the loaded state to a data file about to be built.
+    void PrepareStartup(TPieces &fresh);
     // Keeps the name a server gives inside the task's folder.
     std::string HttpTargetPath(const TPeerId &address) const;
 

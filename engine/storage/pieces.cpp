@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "engine/core/engine_clock.h"
+#include "engine/storage/bencode.h"
 #include "engine/storage/file_table.h"
 #include "engine/storage/qelement.h"
 #include "platform/data_file_paths.h"
@@ -80,6 +81,18 @@ void TPieces::ResetTable()
     verifiedInMemory = 0;
     downloadedBytes = 0;
     downloadedWithMemory = 0;
+    unsynced.clear();
+    partialPieces.clear();
+    unvouched.clear();
+}
+
+void TPieces::SetStartupInput(std::string resumeRecord, std::string selectionRecord, std::string spillFilePath,
+                              bool storeModeFlag)
+{
+    resumeInput = std::move(resumeRecord);
+    selectionInput = std::move(selectionRecord);
+    spillPath = std::move(spillFilePath);
+    storeMode = storeModeFlag;
 }
 
 bool TPieces::BuildFromInfo(const QElement *info, TPieces *previous)
@@ -118,9 +131,16 @@ bool TPieces::BuildFromInfo(const QElement *info, TPieces *previous)
         }
         if (previous != nullptr)
             TakeOverNames(*previous);
+        // The hash covers the dictionary as received; a built one is encoded.
+        std::string encoded;
+        if (info->Source() == nullptr)
+            Encode(info, encoded);
+        hasInfoHash = info->Source() != nullptr
+                          ? TInfoHash::Compute(info->Source(), static_cast<size_t>(info->EncodedLength()), infoHash)
+                          : TInfoHash::Compute(encoded.data(), encoded.size(), infoHash);
         BuildPieces(std::move(layout.pieceHashes));
-        // The resume record is not consulted yet: every piece starts missing,
-        // and creating the files completes the start-up check.
+        ApplySelectionRecord();
+        StartupCheck(previous);
         CreateAllFiles();
     }
     if (previous != nullptr)
@@ -151,7 +171,10 @@ bool TPieces::BuildSingleFile(const std::string &fileName, int64_t length, int32
     file->pieceCount = FilePieceCount(0, length, pieceBytes);
     ChooseTemporaryName(*file);
     files.push_back(std::move(file));
+    infoHash = TInfoHash();
+    hasInfoHash = false;
     BuildPieces(std::string());
+    StartupCheck(nullptr);
     CreateAllFiles();
     return true;
 }
@@ -233,6 +256,9 @@ void TPieces::SetComplete(int32_t piece, bool complete)
         lastCompleted = piece;
     } else {
         bits = static_cast<uint8_t>(bits & ~(0x80 >> (piece % 8)));
+        // The saved record may call it complete; it is refetched from scratch.
+        if (!spillPath.empty())
+            unvouched.insert(piece);
         --completePieces;
         doneOrUnwanted = std::max(doneOrUnwanted - countStep, 0);
         verifiedBytes = std::max<int64_t>(verifiedBytes - length, 0);

@@ -8,12 +8,14 @@
 
 #include "engine/core/ref_object.h"
 #include "engine/storage/block_source.h"
+#include "engine/storage/info_hash.h"
 #include "engine/storage/piece.h"
 #include "engine/storage/pieces_event.h"
 #include "engine/storage/task_file.h"
 
 class QAutoLock;
 class QElement;
+class TResumeRecordReader;
 
 // A task's data file: the files that form its byte stream and the pieces of
 // that stream, with blocks held in memory until their piece is verified.
@@ -81,6 +83,50 @@ public:
     int64_t FreeSpace(const std::string &directory) const;
     // Creates the missing folders along a path (the last component too with alsoLast).
     bool CreateDirectories(const std::string &path, bool alsoLast) const;
+
+    // --- the task state file ---
+    // What the task loaded from its state file, handed over before the table
+    // is built: the resume record, the selection record, the block spill
+    // file's path (empty when the task keeps no state file) and whether the
+    // start-up takes complete-looking files on a fast check.
+    void SetStartupInput(std::string resumeRecord, std::string selectionRecord, std::string spillFilePath,
+                         bool storeMode);
+    // The record of the files and pieces as they stand, sent with event 1001
+    // (an empty one first, so a failed build leaves no stale record). The
+    // caller makes the files durable first (SyncFiles).
+    bool BuildResumeRecord();
+    // Applies the resume record handed over; false when it is missing,
+    // damaged or does not match the files on disk.
+    bool ReadResumeRecord();
+    // The file selection record, sent with event 1000 once the check is done.
+    void BuildSelectionRecord();
+    // Deselects the files the handed-over selection record marks.
+    void ApplySelectionRecord();
+    // Writes the unfinished pieces' bytes in memory to the block spill file
+    // (replacing it as a whole); a complete task deletes it instead.
+    bool SaveBlockSpill();
+    // Puts the spill file's records back into memory; true when any applied.
+    bool LoadBlockSpill();
+    // Runs once the table is built: takes over a previous table's data, or
+    // runs the fast check (store mode), or reads the resume record and
+    // falls back to the full check. False when told to stop.
+    bool StartupCheck(TPieces *previous);
+    // Re-reads and verifies every piece.
+    void FullCheck();
+    // Takes files of the right size as complete after sampling three pieces;
+    // false (nothing marked) when a file is short or a sample fails.
+    bool FastCheck();
+    // Makes the data written since the last call durable; false when a file
+    // could not be synced (no record may then vouch for it).
+    bool SyncFiles();
+    // A record built after the last piece reset is on disk: pieces reset
+    // before it may have their beginnings written again.
+    void RecordSaved() { unvouched.clear(); }
+    // Pieces whose beginning was restored from the resume record, in record
+    // order; they are fetched first.
+    const std::vector<int32_t> &PartialPieces() const { return partialPieces; }
+    const TInfoHash &InfoHash() const { return infoHash; }
+    const std::string &SpillPath() const { return spillPath; }
 
     // --- the piece store ---
     // Takes one block of the stream: a whole 16 KiB block, or the shorter
@@ -174,6 +220,14 @@ private:
     void ForgetBlocksBelow(TPiece &piece, int32_t offset);
     void ResetPiece(TPiece &piece);
     int64_t WriteUnits(TPiece &piece, int32_t from, int32_t to);
+    void LeavePartialList(int32_t index);
+    // pieces_startup_check.cpp
+    bool TakeOver(TPieces &previous);
+    bool PieceOnDiskMatches(int32_t index);
+    void MarkAllComplete();
+    // pieces_resume.cpp
+    bool FileStatesCurrent(const TResumeRecordReader &reader);
+    void RestorePartialPieces(const TResumeRecordReader &reader);
     int32_t ReadWindow(const TPiece &piece, int32_t offset, int32_t length, int32_t hint, int32_t diskLimit) const;
     // pieces_cache.cpp
     bool VerifiedCacheFull() const;
@@ -201,6 +255,24 @@ private:
     bool piecesSetUp = false;
     // Set when a write or allocation failed for lack of space.
     bool diskFullRaised = false;
+    // Set while the start-up check reads: a missing file is an answer then,
+    // not a failure to report.
+    bool checkingFiles = false;
+    // Files written since the last SyncFiles.
+    std::set<int32_t> unsynced;
+
+    // Task state file.
+    TInfoHash infoHash;
+    bool hasInfoHash = false;
+    std::string resumeInput;
+    std::string selectionInput;
+    std::string spillPath;
+    bool storeMode = false;
+    std::vector<int32_t> partialPieces;
+    // Pieces reset (or un-completed) since the last saved record: the record
+    // on disk may still vouch for their old beginning, so none is written
+    // before a new record is saved.
+    std::set<int32_t> unvouched;
 
     // Piece side.
     std::unique_ptr<TPiece[]> pieces;

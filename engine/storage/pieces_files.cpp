@@ -6,6 +6,7 @@
 #include "engine/core/engine_locks.h"
 #include "engine/core/quarrowlight_log.h"
 #include "engine/storage/pieces.h"
+#include "platform/crash_point.h"
 #include "platform/data_file_paths.h"
 #include "platform/file_query.h"
 #include "platform/tick.h"
@@ -122,7 +123,8 @@ bool TPieces::PrepareFile(TTaskFile &file, int64_t neededOffset, bool writable, 
         OpenForUse(file, writable);
     int64_t size = file.disk.Size();
     if (size < 0) {
-        Send(PIECES_EVENT_OPEN_FAILED, 1, 0, 0);
+        if (!checkingFiles)
+            Send(PIECES_EVENT_OPEN_FAILED, 1, 0, 0);
         return false;
     }
     if (size > file.length) {
@@ -142,8 +144,10 @@ bool TPieces::PrepareFile(TTaskFile &file, int64_t neededOffset, bool writable, 
         return false;
     if (!noExtend && target > size) {
         lock.Lock();
-        if (file.disk.SetLength(target))
+        if (file.disk.SetLength(target)) {
             size = target;
+            unsynced.insert(file.index);
+        }
         if (size < target) {
             const bool full = file.disk.LastWriteHitFullDisk();
             file.disk.Close();
@@ -252,6 +256,7 @@ int64_t TPieces::WritePieceRange(int32_t index, const uint8_t *buffer, int32_t l
                 diskOffset = size; // appended: the tail always forms the file's last bytes
         }
         const int64_t done = file.disk.WriteAt(buffer + from, bytes, diskOffset);
+        unsynced.insert(file.index);
         const bool full = done != bytes && file.disk.LastWriteHitFullDisk();
         lock.Release();
         if (full)
@@ -305,6 +310,8 @@ int32_t TPieces::CloseFiles(bool finishing)
         if (AllPiecesComplete()) {
             for (int32_t i = 0; i < pieceCount; ++i)
                 pieces[static_cast<size_t>(i)].runningHash.Release();
+            if (!spillPath.empty())
+                platform::RemoveFile(spillPath);
         }
     }
     return open;
@@ -319,6 +326,7 @@ void TPieces::GiveFinalName(TTaskFile &file)
         return;
     }
     data.Close();
+    platform::CrashPointReached("final-rename");
     // An existing final file is never replaced: this one keeps its
     // temporary name and the rename is tried again at the next finishing.
     const platform::MoveResult moved = platform::MoveFileNoReplace(file.diskPath, file.finalPath);

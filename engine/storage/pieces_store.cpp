@@ -78,12 +78,22 @@ void TPieces::ForgetBlocksBelow(TPiece &piece, int32_t offset)
         resident.erase(piece.index);
 }
 
+// The running hash goes with the prefix it covers: a restored beginning
+// never survives a reset to vouch for bytes fetched later.
 void TPieces::ResetPiece(TPiece &piece)
 {
     ForgetBlocks(piece);
     piece.runningHash.Release();
+    if (piece.flushedPrefix > 0 && !spillPath.empty())
+        unvouched.insert(piece.index);
     piece.flushedPrefix = 0;
     piece.SetSource(nullptr);
+    LeavePartialList(piece.index);
+}
+
+void TPieces::LeavePartialList(int32_t index)
+{
+    std::erase(partialPieces, index);
 }
 
 void TPieces::ReportCorruptPiece(const TPiece &piece)
@@ -193,7 +203,9 @@ int32_t TPieces::FlushPrefix(int32_t index, int32_t minimum)
     if (!piecesSetUp || index < 0 || index >= pieceCount)
         return 0;
     TPiece &piece = pieces[static_cast<size_t>(index)];
-    if (Complete(piece) || piece.store.Empty())
+    // A record on disk may still hold the hash of this piece's old
+    // beginning; new bytes there wait until a newer record is saved.
+    if (Complete(piece) || piece.store.Empty() || unvouched.count(index) != 0)
         return 0;
     const int32_t contiguous = piece.store.ContiguousFrom(piece.flushedPrefix);
     if (piece.flushedPrefix + contiguous >= piece.length)
