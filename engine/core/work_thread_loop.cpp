@@ -187,8 +187,10 @@ int64_t TWorkThread::Step()
 // The round's pause is spent waiting on the sockets that delivered at their
 // last service: when one has data again the next round services every
 // connection at once instead of sleeping through the idle rounds of its
-// service period. Sockets that delivered nothing at their last service are
-// not waited on (they may hold data nobody reads now), and a spent
+// service period. A source that has just planned its next blocks of an
+// open range is waited on too: its last service only planned, but its
+// answer keeps flowing. Other sockets that delivered nothing at their last
+// service are not waited on (they may hold data nobody reads now), and a spent
 // allowance sleeps the whole pause, so the loop never spins.
 void TWorkThread::PauseRound()
 {
@@ -197,7 +199,8 @@ void TWorkThread::PauseRound()
     if (DownloadAllowance() > 0) {
         for (TPeerObject *peer : connections) {
             QSocket *socket = peer->Socket();
-            if (socket != nullptr && peer->tick.received > 0 && peer->IsConnected() && socket->WaitHandle() >= 0)
+            bool expectsData = peer->tick.received > 0 || peer->counters.pendingBlocks > 0;
+            if (socket != nullptr && expectsData && peer->IsConnected() && socket->WaitHandle() >= 0)
                 handles.push_back(socket->WaitHandle());
         }
     }
