@@ -289,11 +289,11 @@ TEST(DataFileEventTest, HaveMapFollowsTheEventsWithinItsBounds)
 
     const uint8_t record[] = {1, 2, 3};
     task.OnDataFileEvent({PIECES_EVENT_SELECTION_RECORD, 0, 3, 0, record});
-    EXPECT_EQ(task.selectionRecord, (std::vector<uint8_t>{1, 2, 3}));
-    EXPECT_TRUE(task.selectionRecordDirty);
+    EXPECT_EQ(task.stateValues.part, std::string("\x01\x02\x03"));
+    EXPECT_TRUE(task.stateValues.partDirty);
     task.OnDataFileEvent({PIECES_EVENT_RESUME_BITS, 0, 0, 0, nullptr});
-    EXPECT_TRUE(task.resumeBits.empty());
-    EXPECT_TRUE(task.resumeBitsDirty);
+    EXPECT_TRUE(task.stateValues.bits.empty());
+    EXPECT_TRUE(task.stateValues.bitsDirty);
 
     task.OnDataFileEvent({PIECES_EVENT_DISK_FULL, 0, 0, 0, nullptr});
     EXPECT_EQ(task.live.state, TASK_STATE_DISK_FULL);
