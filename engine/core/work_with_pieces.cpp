@@ -217,6 +217,8 @@ bool TWorkWithPieces::BuildFileTable(const QElement &info)
         ClearScheduling();
     }
     firstMissing = 0;
+    // Bits the start-up check set arrived while the table was being built.
+    haveMap.assign(pieces->Bitfield().begin(), pieces->Bitfield().end());
     CopyPieceCounters(true);
     return true;
 }
@@ -350,6 +352,7 @@ void TWorkWithPieces::OnServerSize(TPeerId &address)
         targetFile = path;
     live.fileName = path;
     firstMissing = 0;
+    haveMap.assign(pieces->Bitfield().begin(), pieces->Bitfield().end());
     CopyPieceCounters(true);
     PublishStatus(true, true);
 }

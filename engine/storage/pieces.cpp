@@ -171,7 +171,11 @@ bool TPieces::BuildSingleFile(const std::string &fileName, int64_t length, int32
     file->pieceCount = FilePieceCount(0, length, pieceBytes);
     ChooseTemporaryName(*file);
     files.push_back(std::move(file));
-    infoHash = TInfoHash();
+    // No torrent names this content; the record is bound to the geometry
+    // instead, so a server that now reports another size starts afresh.
+    const std::string geometry = std::to_string(length) + ":" + std::to_string(pieceBytes);
+    if (!TInfoHash::Compute(geometry.data(), geometry.size(), infoHash))
+        infoHash = TInfoHash();
     hasInfoHash = false;
     BuildPieces(std::string());
     StartupCheck(nullptr);
