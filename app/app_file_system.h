@@ -8,6 +8,11 @@
 // interface so the controller, the persisted state and the verification run
 // in tests against a scratch folder or a fake with injected failures.
 
+// Whether a folder's file system reserves a file's blocks when the engine
+// allocates it, or leaves the file sparse (the disk may then fill while
+// downloading); Unknown when the folder cannot be asked.
+enum class TStorageMode { Preallocated, Sparse, Unknown };
+
 struct TFileFacts {
     uint64_t size = 0;
     uint64_t writeTime = 0; // 100-ns units since 1601-01-01 UTC
@@ -41,6 +46,8 @@ public:
     virtual bool RemoveFile(const std::string &path) = 0;
     // Bytes available on the file system of an absolute path; 0 otherwise.
     virtual uint64_t FreeBytes(const std::string &path) = 0;
+    // Of the file system that holds an absolute path.
+    virtual TStorageMode StorageMode(const std::string &path) = 0;
 
     virtual std::string TempFolder() = 0;
     virtual std::string CommonDataFolder() = 0;

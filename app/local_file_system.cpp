@@ -5,6 +5,7 @@
 #include "platform/file_status.h"
 #include "platform/folder_chain.h"
 #include "platform/own_file.h"
+#include "platform/preallocation_probe.h"
 #include "platform/remove_file.h"
 #include "platform/special_folders.h"
 
@@ -68,6 +69,19 @@ bool CLocalFileSystem::RemoveFile(const std::string &path)
 uint64_t CLocalFileSystem::FreeBytes(const std::string &path)
 {
     return platform::FreeBytesOfPath(path);
+}
+
+TStorageMode CLocalFileSystem::StorageMode(const std::string &path)
+{
+    switch (platform::ProbePreallocation(path)) {
+    case platform::Preallocation::Supported:
+        return TStorageMode::Preallocated;
+    case platform::Preallocation::Sparse:
+        return TStorageMode::Sparse;
+    case platform::Preallocation::Unknown:
+        break;
+    }
+    return TStorageMode::Unknown;
 }
 
 std::string CLocalFileSystem::TempFolder()

@@ -12,6 +12,7 @@ public:
     bool WriteOwnFile(const std::string &path, const std::string &contents) override;
     bool RemoveFile(const std::string &path) override;
     uint64_t FreeBytes(const std::string &path) override;
+    TStorageMode StorageMode(const std::string &path) override;
     std::string TempFolder() override;
     std::string CommonDataFolder() override;
     std::string HomeFolder() override;
