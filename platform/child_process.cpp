@@ -39,7 +39,18 @@ bool StopChildProcess(int pid, unsigned graceMs)
             return false;
         SleepMs(kStepMs);
     }
-    kill(pid, SIGKILL);
+    return KillChildProcess(pid);
+}
+
+bool InterruptChildProcess(int pid)
+{
+    return pid > 0 && kill(pid, SIGINT) == 0;
+}
+
+bool KillChildProcess(int pid)
+{
+    if (pid <= 0 || kill(pid, SIGKILL) != 0)
+        return false;
     while (waitpid(pid, nullptr, 0) < 0) {
         if (errno != EINTR)
             return false;

@@ -12,4 +12,11 @@ int StartChildProcess(const std::vector<std::string> &argv);
 // ended within graceMs, and collects it. False when pid is no child of ours.
 bool StopChildProcess(int pid, unsigned graceMs = 2000);
 
+// Sends SIGINT, as Ctrl-C in a terminal does; the caller collects the child.
+bool InterruptChildProcess(int pid);
+
+// Ends the child at once (SIGKILL), as a crash or a power cut would, and
+// collects it.
+bool KillChildProcess(int pid);
+
 } // namespace platform

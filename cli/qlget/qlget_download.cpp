@@ -22,10 +22,11 @@ class TProgressPrinter {
 public:
     TProgressPrinter() : terminal(platform::StandardErrorIsTerminal()) {}
 
-    void Show(const TTaskInfo &info)
+    // Shows the line when its period has passed, or at once when final.
+    void Show(const TTaskInfo &info, bool final = false)
     {
         uint32_t now = platform::TickCount();
-        if (shown && now - lastShown < (terminal ? kTerminalRedrawMs : kLogLineMs))
+        if (!final && shown && now - lastShown < (terminal ? kTerminalRedrawMs : kLogLineMs))
             return;
         shown = true;
         lastShown = now;
@@ -116,6 +117,7 @@ TQlgetOutcome Follow(TTaskHandle handle, const fs::path &output)
         // The worker renames the data file as it ends after completion.
         bool complete = info.progress >= 10000;
         if (complete && (!running || fs::exists(output))) {
+            printer.Show(info, true);
             printer.Finish();
             return Finished(handle, output, info, startedAt);
         }

@@ -121,6 +121,7 @@ int32_t TWorkThread::SetSpeedLimit(int32_t kind, int32_t value)
     else
         return ENGINE_INVALID_ARGUMENT;
     settings.Validate();
+    limitsChanged = true;
     return ENGINE_OK;
 }
 

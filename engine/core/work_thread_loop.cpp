@@ -59,8 +59,13 @@ void TWorkThread::MainRoutine()
 {
     stopping = false;
     LoadResumeRecord();
-    if (!Prepare())
+    if (!Prepare()) {
+        // The state code Prepare set (a bad torrent) must reach the readers.
+        QAutoLock hold(OwnLock());
+        live.phase = TASK_PHASE_IDLE;
+        Flush(true, false);
         return;
+    }
     live.phase = TASK_PHASE_DOWNLOADING;
     error = false;
     timedOut = false;
@@ -154,6 +159,7 @@ void TWorkThread::LoopBody(bool &finished)
 int64_t TWorkThread::Step()
 {
     DataFileUpkeep();
+    ApplyChangedLimits();
     uint32_t tick = platform::TickCount();
     if (tick - lastDispatchTick >= kDispatchMs) {
         lastDispatchTick = tick;

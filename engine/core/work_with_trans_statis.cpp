@@ -59,6 +59,21 @@ void TWorkWithTransStatis::Reset(bool release, bool full)
     slowServerTicks = 0;
 }
 
+void TWorkWithTransStatis::ApplyChangedLimits()
+{
+    if (!limitsChanged.exchange(false))
+        return;
+    int32_t downLimit = 0;
+    int32_t upLimit = 0;
+    {
+        QAutoLock hold(OwnLock());
+        downLimit = settings.speedLimit1;
+        upLimit = settings.speedLimit0;
+    }
+    downloadBudget = std::min(downloadBudget, BudgetOfLimit(downLimit));
+    uploadBudget = std::min(uploadBudget, BudgetOfLimit(upLimit));
+}
+
 int32_t TWorkWithTransStatis::DownloadAllowance()
 {
     return ClampToInt(std::max<int64_t>(downloadBudget - rawIn, 0));

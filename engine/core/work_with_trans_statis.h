@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 #include "engine/core/work_with_pieces.h"
@@ -44,7 +45,15 @@ public:
     int32_t uploadPeriod = 15;
     int32_t uploadsThisRound = 0;
 
+    // Set by the interface when a speed limit changes.
+    std::atomic<bool> limitsChanged{false};
+
     void Reset(bool release, bool full) override;
+
+    // A lowered limit binds within the current second, not only from the
+    // next tick: a download started just before its limit was set would
+    // otherwise run a whole second unlimited.
+    void ApplyChangedLimits();
 
     // Once a second.
     virtual void StatTick(bool complete);

@@ -68,6 +68,22 @@ TEST_F(StatisticsTest, AllowanceIsUsedUpWithinTheSecond)
     EXPECT_EQ(task.DownloadAllowance(), 3072);
 }
 
+TEST_F(StatisticsTest, ALoweredLimitBindsWithinTheSecondARaisedOneFromTheNextTick)
+{
+    task.StatTick(false);
+    ASSERT_EQ(task.DownloadAllowance(), 1048576000) << "no limit yet";
+    task.SetSpeedLimit(1, 100);
+    task.SetSpeedLimit(0, 50);
+    task.ApplyChangedLimits();
+    EXPECT_EQ(task.DownloadAllowance(), 102400);
+    EXPECT_EQ(task.UploadAllowance(), 51200);
+    task.SetSpeedLimit(1, 400);
+    task.ApplyChangedLimits();
+    EXPECT_EQ(task.DownloadAllowance(), 102400) << "this second's bytes were already planned";
+    task.StatTick(false);
+    EXPECT_EQ(task.DownloadAllowance(), 409600);
+}
+
 TEST_F(StatisticsTest, RatesDriveEstimateBudgetAndSlots)
 {
     ASSERT_TRUE(task.MakeDataFile(100 * 65536));

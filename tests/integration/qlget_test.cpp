@@ -1,0 +1,110 @@
+// qlget end to end: the program against real nginx servers on loopback.
+#include <gtest/gtest.h>
+
+#include "tests/integration/download_fixture.h"
+#include "tests/integration/nginx_server.h"
+#include "tests/integration/qlget_program.h"
+
+namespace {
+
+class QlgetTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        root = scratch.path / "www";
+        fs::create_directories(root);
+        content = PatternBytes(6 * 1024 * 1024 + 777, 11);
+        WriteAll(root / "pkg.bin", content);
+        output = scratch.path / "out" / "pkg.bin";
+        fs::create_directories(output.parent_path());
+    }
+
+    TScratch scratch;
+    fs::path root;
+    fs::path output;
+    std::string content;
+};
+
+TEST_F(QlgetTest, MirrorsDeliverTheFileAndACompleteOutputIsKeptWithoutForce)
+{
+    TNginxOptions options;
+    options.addresses = {"127.0.0.1", "127.0.0.2"};
+    TNginxServer nginx;
+    ASSERT_TRUE(nginx.Start(root, options));
+    std::vector<std::string> args{"-o", output.string(), nginx.Url("/pkg.bin", 0), nginx.Url("/pkg.bin", 1)};
+    std::string said;
+    ASSERT_EQ(RunQlget(args, said), 0) << said;
+    EXPECT_EQ(Md5Hex(ReadAll(output)), Md5Hex(content));
+    EXPECT_FALSE(fs::exists(output.string() + ".qltmp"));
+    EXPECT_NE(said.find("saved " + output.string()), std::string::npos) << said;
+    EXPECT_NE(said.find("100.00%"), std::string::npos) << "a progress line without a terminal: " << said;
+
+    WriteAll(output, "kept");
+    EXPECT_EQ(RunQlget(args, said), 3) << said;
+    EXPECT_NE(said.find("--force"), std::string::npos) << said;
+    EXPECT_EQ(ReadAll(output), "kept");
+
+    args.push_back("--force");
+    ASSERT_EQ(RunQlget(args, said), 0) << said;
+    EXPECT_EQ(Md5Hex(ReadAll(output)), Md5Hex(content));
+}
+
+TEST_F(QlgetTest, OutputIsNamedAfterTheUrlInTheWorkingFolder)
+{
+    TNginxServer nginx;
+    ASSERT_TRUE(nginx.Start(root));
+    std::string said;
+    std::string command = "cd \"$1\" && exec \"$0\" \"$2\" 2>&1";
+    ASSERT_EQ(platform::RunProgram({"/bin/sh", "-c", command, QLGET_PROGRAM, output.parent_path().string(),
+                                    nginx.Url("/pkg.bin?x=1")},
+                                   &said),
+              0)
+        << said;
+    EXPECT_EQ(Md5Hex(ReadAll(output)), Md5Hex(content));
+}
+
+TEST_F(QlgetTest, FailuresEndWithTheirOwnStatusAndMessage)
+{
+    TNginxServer nginx;
+    ASSERT_TRUE(nginx.Start(root));
+    std::string said;
+    EXPECT_EQ(RunQlget({"-o", output.string(), nginx.Url("/missing.bin")}, said), 13) << said;
+    EXPECT_NE(said.find("no source is left"), std::string::npos) << said;
+    EXPECT_FALSE(fs::exists(output));
+
+    EXPECT_EQ(RunQlget({"https://127.0.0.1/x.bin"}, said), 2) << said;
+    EXPECT_NE(said.find("https:// is not supported"), std::string::npos) << said;
+
+    fs::path junk = scratch.path / "junk.torrent";
+    WriteAll(junk, "not a torrent");
+    EXPECT_EQ(RunQlget({"-o", output.string(), "--torrent", junk.string(), nginx.Url("/pkg.bin")}, said), 12)
+        << said;
+}
+
+TEST_F(QlgetTest, InterruptStopsTheDownloadAndTheSameCommandFinishesIt)
+{
+    // The server paces the download: on loopback the client's own limit
+    // comes too late for the first bytes.
+    TNginxOptions options;
+    options.serverDirectives = "    limit_rate 256k;";
+    TNginxServer nginx;
+    ASSERT_TRUE(nginx.Start(root, options));
+    std::vector<std::string> slow{"-o", output.string(), "--limit", "512", nginx.Url("/pkg.bin")};
+    int pid = StartQlget(slow);
+    ASSERT_GT(pid, 0);
+    fs::path partial = output.string() + ".qltmp";
+    for (int waited = 0; waited < 10000 && !(fs::exists(partial) && fs::file_size(partial) > 0); waited += 20)
+        platform::SleepMs(20);
+    platform::SleepMs(1500);
+    ASSERT_TRUE(platform::InterruptChildProcess(pid));
+    platform::ChildResult result;
+    ASSERT_TRUE(platform::WaitChild(pid, result));
+    EXPECT_EQ(result.exitCode, 130);
+    EXPECT_FALSE(fs::exists(output)) << "an interrupted download never looks complete";
+
+    std::string said;
+    ASSERT_EQ(RunQlget({"-o", output.string(), nginx.Url("/pkg.bin")}, said), 0) << said;
+    EXPECT_EQ(Md5Hex(ReadAll(output)), Md5Hex(content));
+}
+
+} // namespace
