@@ -131,13 +131,11 @@ bool TPieces::BuildFromInfo(const QElement *info, TPieces *previous)
         }
         if (previous != nullptr)
             TakeOverNames(*previous);
-        // The hash covers the dictionary as received; a built one is encoded.
+        // A parsed element encodes to exactly the bytes it was read from, so
+        // this is the hash of the dictionary as received, without relying
+        // on the caller's text still being there.
         std::string encoded;
-        if (info->Source() == nullptr)
-            Encode(info, encoded);
-        hasInfoHash = info->Source() != nullptr
-                          ? TInfoHash::Compute(info->Source(), static_cast<size_t>(info->EncodedLength()), infoHash)
-                          : TInfoHash::Compute(encoded.data(), encoded.size(), infoHash);
+        hasInfoHash = Encode(info, encoded) && TInfoHash::Compute(encoded.data(), encoded.size(), infoHash);
         BuildPieces(std::move(layout.pieceHashes));
         ApplySelectionRecord();
         StartupCheck(previous);
