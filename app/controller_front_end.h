@@ -11,6 +11,8 @@ inline constexpr char kMessageCaption[] = "Varnholm下载器";
 // What the controller asks of whatever shows it: a window, the terminal
 // front-end, or a test that records. The controller never blocks on a
 // message box except where it asks a question or the box is modal.
+// ShowMessage and PostFrontEndMessage are also called from the verification
+// worker, so they must be safe to call from any thread.
 class IControllerFrontEnd {
 public:
     virtual ~IControllerFrontEnd() = default;

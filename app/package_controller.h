@@ -26,6 +26,14 @@
 
 // Everything the controller works through. The references must outlive it.
 struct TControllerServices {
+    TControllerServices(IPackageEngine &engine, IPackageReport &report, IControllerFrontEnd &frontEnd,
+                        IAppFileSystem &files, IAppClock &clock, IResourceSource &resources, IPowerControl &power,
+                        IShellLauncher &shell)
+        : engine(engine), report(report), frontEnd(frontEnd), files(files), clock(clock), resources(resources),
+          power(power), shell(shell)
+    {
+    }
+
     IPackageEngine &engine;
     IPackageReport &report;
     IControllerFrontEnd &frontEnd;

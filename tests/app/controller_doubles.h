@@ -10,6 +10,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -264,8 +265,10 @@ private:
 
 class RecordingFrontEnd : public IControllerFrontEnd {
 public:
+    // Both may come from the verification worker.
     void ShowMessage(const std::string &text, const std::string &caption) override
     {
+        std::lock_guard<std::mutex> hold(guard);
         messages.push_back(text);
         captions.push_back(caption);
     }
@@ -275,14 +278,25 @@ public:
         questions.push_back(text);
         return answer;
     }
-    void PostFrontEndMessage(uint32_t message) override { posted.push_back(message); }
+    void PostFrontEndMessage(uint32_t message) override
+    {
+        std::lock_guard<std::mutex> hold(guard);
+        posted.push_back(message);
+    }
+    std::vector<uint32_t> Posted()
+    {
+        std::lock_guard<std::mutex> hold(guard);
+        return posted;
+    }
     void DestroyMainWindow() override { ++destroyed; }
 
-    int Count(const std::string &text) const
+    int Count(const std::string &text)
     {
+        std::lock_guard<std::mutex> hold(guard);
         return static_cast<int>(std::count(messages.begin(), messages.end(), text));
     }
 
+    std::mutex guard;
     std::vector<std::string> messages;
     std::vector<std::string> captions;
     std::vector<std::string> modal;

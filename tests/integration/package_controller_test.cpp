@@ -91,7 +91,7 @@ TEST_F(PackageControllerTest, FreshPackageIsDownloadedThenVerified)
     controller.OnMainButton();
     ASSERT_TRUE(RunUntil(controller, PACKAGE_CHECK_FINISHED)) << "state " << controller.State();
     EXPECT_FALSE(controller.MismatchSeen());
-    EXPECT_EQ(frontEnd.posted, std::vector<uint32_t>{kInstallAfterCheckMessage});
+    EXPECT_EQ(frontEnd.Posted(), std::vector<uint32_t>{kInstallAfterCheckMessage});
     controller.OnMainButton();
     ASSERT_EQ(shell.opened.size(), 1u);
     EXPECT_EQ(frontEnd.destroyed, 1);
