@@ -6,13 +6,14 @@
 
 namespace platform {
 
-bool WaitChild(int pid, ChildResult &result)
+namespace {
+bool Collect(int pid, int options, ChildResult &result)
 {
     int status = 0;
     rusage usage{};
     pid_t done;
     do {
-        done = wait4(pid, &status, 0, &usage);
+        done = wait4(pid, &status, options, &usage);
     } while (done < 0 && errno == EINTR);
     if (done != pid)
         return false;
@@ -21,6 +22,17 @@ bool WaitChild(int pid, ChildResult &result)
                         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     result.peakResidentKb = usage.ru_maxrss;
     return true;
+}
+} // namespace
+
+bool WaitChild(int pid, ChildResult &result)
+{
+    return Collect(pid, 0, result);
+}
+
+bool ChildHasEnded(int pid, ChildResult &result)
+{
+    return Collect(pid, WNOHANG, result);
 }
 
 } // namespace platform

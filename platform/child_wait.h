@@ -14,4 +14,8 @@ struct ChildResult {
 // ours.
 bool WaitChild(int pid, ChildResult &result);
 
+// Collects the child when it has ended; false while it still runs (or when
+// pid is no child of ours).
+bool ChildHasEnded(int pid, ChildResult &result);
+
 } // namespace platform

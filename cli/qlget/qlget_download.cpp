@@ -92,12 +92,14 @@ TQlgetOutcome Finished(TTaskHandle handle, const fs::path &output, const TTaskIn
     return {QLGET_COMPLETE, text};
 }
 
-// Follows the task until it completes, fails or is interrupted.
-TQlgetOutcome Follow(TTaskHandle handle, const fs::path &output)
+// Follows the task until it completes, fails or is interrupted. A resumed
+// task tells, once its size is known, how much the earlier runs kept.
+TQlgetOutcome Follow(TTaskHandle handle, const fs::path &output, bool resuming)
 {
     TProgressPrinter printer;
     uint32_t startedAt = platform::TickCount();
     bool warnedHost = false;
+    bool toldKept = !resuming;
     for (;;) {
         if (int signal = platform::StopSignalCaught())
             return Interrupted(handle, signal, printer);
@@ -107,6 +109,12 @@ TQlgetOutcome Follow(TTaskHandle handle, const fs::path &output)
             printer.Finish();
             UninitEngine();
             return {QLGET_ENGINE_REFUSED, "the engine lost the task"};
+        }
+        if (!toldKept && info.totalKB > 0) {
+            toldKept = true;
+            printer.Finish();
+            std::fprintf(stderr, "qlget: kept %llu bytes from the previous run\n",
+                         static_cast<unsigned long long>(info.doneBytes));
         }
         printer.Show(info);
         if (info.state == TASK_STATE_HOST_NOT_FOUND && !warnedHost) {
@@ -179,5 +187,5 @@ TQlgetOutcome RunQlgetDownload(const TQlgetOptions &options)
         std::fprintf(stderr, "qlget: continuing %s from %s\n", output.c_str(), state.c_str());
     SetTaskSpeedLimit(param.hTask, 1, options.limitKBps);
     SetTaskSpeedLimit(param.hTask, 0, options.uploadLimitKBps);
-    return Follow(param.hTask, output);
+    return Follow(param.hTask, output, resuming);
 }

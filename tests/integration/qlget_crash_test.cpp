@@ -1,0 +1,73 @@
+// qlget killed at random moments and at each crash point, then run again
+// until the file is complete: nothing is lost beyond the save interval and
+// the file ends byte-identical.
+#include "tests/integration/crash_harness.h"
+
+namespace {
+
+constexpr size_t kFileBytes = 24u << 20;
+constexpr int32_t kLimitKBps = 256;
+constexpr uint32_t kCrashPointWaitMs = 60000;
+
+// Kills at random moments; every third run is stopped cleanly instead, and
+// now and then a run lasts past a periodic save.
+void EndRepeatedly(TCrashHarness &harness, int runs)
+{
+    for (int i = 0; i < runs && !harness.complete; ++i) {
+        uint32_t delay = i % 5 == 4 ? harness.KillDelay(21000, 26000) : harness.KillDelay(1500, 4000);
+        auto how = i % 3 == 2 ? TCrashHarness::TEnd::Interrupt : TCrashHarness::TEnd::Kill;
+        if (harness.RunAndEnd(delay, how) && how == TCrashHarness::TEnd::Kill)
+            ++harness.figures.kills;
+    }
+}
+
+void CrashAt(TCrashHarness &harness, const char *point, TCrashHarness::TEnd how = TCrashHarness::TEnd::Kill,
+             uint32_t delayMs = kCrashPointWaitMs)
+{
+    harness.RunAndEnd(delayMs, how, point);
+    ++harness.figures.crashPoints;
+}
+
+void Report(const TCrashHarness &harness)
+{
+    std::printf("crash harness: %d kills, %d crash points, largest loss per resume %lld bytes (%.1f s of work), "
+                "%lld bytes sent in all\n",
+                harness.figures.kills, harness.figures.crashPoints,
+                static_cast<long long>(harness.figures.largestLossBytes), harness.figures.largestLossSeconds,
+                static_cast<long long>(harness.figures.bytesSent));
+}
+
+TEST(QlgetCrashTest, HttpTaskSurvivesKillsAndCrashPoints)
+{
+    TCrashHarness harness(CrashSeed(), false, kLimitKBps);
+    ASSERT_TRUE(harness.Start(kFileBytes));
+    EndRepeatedly(harness, 8);
+    CrashAt(harness, "record-rename");
+    EndRepeatedly(harness, 8);
+    ASSERT_FALSE(harness.complete) << "the file must outlast the kills";
+    EXPECT_GE(harness.figures.kills, 10);
+    CrashAt(harness, "final-rename", TCrashHarness::TEnd::Kill, 300000);
+    harness.Finish();
+    Report(harness);
+}
+
+TEST(QlgetCrashTest, P2spTaskSurvivesKillsAndCrashPoints)
+{
+    TCrashHarness harness(CrashSeed(), true, kLimitKBps);
+    ASSERT_TRUE(harness.Start(kFileBytes));
+    EndRepeatedly(harness, 8);
+    CrashAt(harness, "record-rename");
+    // The spill file is written when the task stops cleanly.
+    CrashAt(harness, "spill-write", TCrashHarness::TEnd::Interrupt, 3000);
+    // Without its state file the task re-reads what is on disk.
+    harness.RemoveStateFile();
+    CrashAt(harness, "full-check");
+    EndRepeatedly(harness, 8);
+    ASSERT_FALSE(harness.complete) << "the file must outlast the kills";
+    EXPECT_GE(harness.figures.kills, 10);
+    CrashAt(harness, "final-rename", TCrashHarness::TEnd::Kill, 300000);
+    harness.Finish();
+    Report(harness);
+}
+
+} // namespace
