@@ -57,8 +57,6 @@ TEST(QlgetCrashTest, P2spTaskSurvivesKillsAndCrashPoints)
     ASSERT_TRUE(harness.Start(kFileBytes));
     EndRepeatedly(harness, 8);
     CrashAt(harness, "record-rename");
-    // The spill file is written when the task stops cleanly.
-    CrashAt(harness, "spill-write", TCrashHarness::TEnd::Interrupt, 3000);
     // Without its state file the task re-reads what is on disk.
     harness.RemoveStateFile();
     CrashAt(harness, "full-check");
