@@ -84,19 +84,20 @@ public:
         } else if (!ended) {
             platform::InterruptChildProcess(pid);
             platform::WaitChild(pid, result);
-            if (crashPoint.empty())
+            if (crashPoint.empty()) {
                 EXPECT_EQ(result.exitCode, 130) << Said();
+            }
         }
         double seconds = (platform::TickCount() - started) / 1000.0;
         // nginx logs a request once it notices the closed connection.
         platform::SleepMs(400);
         Account(logMark, seconds);
-        if (!crashPoint.empty())
+        if (!crashPoint.empty()) {
             EXPECT_EQ(result.exitCode, -1) << "the run did not die at " << crashPoint << ": " << Said();
-        else if (ended)
+        } else if (ended) {
             complete = result.exitCode == 0;
-        if (ended && crashPoint.empty())
             EXPECT_EQ(result.exitCode, 0) << Said();
+        }
         return endedFromOutside;
     }
 
