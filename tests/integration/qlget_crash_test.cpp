@@ -37,18 +37,25 @@ void Report(const TCrashHarness &harness)
                 static_cast<long long>(harness.figures.bytesSent));
 }
 
-TEST(QlgetCrashTest, HttpTaskSurvivesKillsAndCrashPoints)
+// The second half of a run: more kills, a crash at the final rename, then
+// a run to the end and the figures.
+void KillsThenCompletion(TCrashHarness &harness)
 {
-    TCrashHarness harness(CrashSeed(), false, kLimitKBps);
-    ASSERT_TRUE(harness.Start(kFileBytes));
-    EndRepeatedly(harness, 8);
-    CrashAt(harness, "record-rename");
     EndRepeatedly(harness, 8);
     ASSERT_FALSE(harness.complete) << "the file must outlast the kills";
     EXPECT_GE(harness.figures.kills, 10);
     CrashAt(harness, "final-rename", TCrashHarness::TEnd::Kill, 300000);
     harness.Finish();
     Report(harness);
+}
+
+TEST(QlgetCrashTest, HttpTaskSurvivesKillsAndCrashPoints)
+{
+    TCrashHarness harness(CrashSeed(), false, kLimitKBps);
+    ASSERT_TRUE(harness.Start(kFileBytes));
+    EndRepeatedly(harness, 8);
+    CrashAt(harness, "record-rename");
+    KillsThenCompletion(harness);
 }
 
 TEST(QlgetCrashTest, P2spTaskSurvivesKillsAndCrashPoints)
@@ -60,12 +67,7 @@ TEST(QlgetCrashTest, P2spTaskSurvivesKillsAndCrashPoints)
     // Without its state file the task re-reads what is on disk.
     harness.RemoveStateFile();
     CrashAt(harness, "full-check");
-    EndRepeatedly(harness, 8);
-    ASSERT_FALSE(harness.complete) << "the file must outlast the kills";
-    EXPECT_GE(harness.figures.kills, 10);
-    CrashAt(harness, "final-rename", TCrashHarness::TEnd::Kill, 300000);
-    harness.Finish();
-    Report(harness);
+    KillsThenCompletion(harness);
 }
 
 } // namespace
