@@ -162,6 +162,15 @@ void CPackageController::Install()
     StartVerification(*this, *verifier, verification, true);
 }
 
+void CPackageController::VerifyPackage()
+{
+    QAutoLock hold(lock);
+    if (exited || state != PACKAGE_FINISHED)
+        return;
+    services.report.Event("11100001", "", 0);
+    StartVerification(*this, *verifier, verification, false);
+}
+
 void CPackageController::OnMainButton()
 {
     QAutoLock hold(lock);

@@ -102,6 +102,9 @@ public:
     std::string GetSpeedText();
     // Start, Pause, Continue or Install, by state.
     void OnMainButton();
+    // Verifies and repairs the finished package without installing it
+    // afterwards (a front-end's verify-only command); only in state 8.
+    void VerifyPackage();
 
     // Settings. A save folder that cannot hold the package's paths is refused.
     bool SetSaveFolder(const std::string &path);

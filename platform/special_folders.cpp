@@ -55,6 +55,12 @@ std::string TempFolder()
     return folder.empty() ? std::string("/tmp") : folder;
 }
 
+std::string RuntimeFolder()
+{
+    std::string folder = AbsoluteVariable("XDG_RUNTIME_DIR");
+    return folder.empty() ? TempFolder() : folder;
+}
+
 std::string DownloadFolder()
 {
     return AbsoluteVariable("XDG_DOWNLOAD_DIR");

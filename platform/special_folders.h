@@ -17,6 +17,9 @@ std::string CommonDataFolder();
 // $TMPDIR when it is absolute, else "/tmp".
 std::string TempFolder();
 
+// $XDG_RUNTIME_DIR when it is absolute, else the TEMP folder.
+std::string RuntimeFolder();
+
 // $XDG_DOWNLOAD_DIR when it is absolute; empty otherwise.
 std::string DownloadFolder();
 

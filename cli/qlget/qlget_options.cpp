@@ -1,11 +1,8 @@
 #include "cli/qlget/qlget_options.h"
 
-#include <charconv>
+#include "cli/common/terminal_units.h"
 
 namespace {
-// The engine's settings take limits up to this many KB/s; 0 means none.
-constexpr int32_t kMaxLimitKBps = 32766;
-
 bool StartsWithNoCase(const std::string &text, const std::string &prefix)
 {
     if (text.size() < prefix.size())
@@ -41,17 +38,6 @@ bool CheckUrl(const std::string &url, std::string &error)
     return true;
 }
 
-bool ParseLimit(const std::string &name, const std::string &text, int32_t &value, std::string &error)
-{
-    int64_t parsed = -1;
-    auto [end, problem] = std::from_chars(text.data(), text.data() + text.size(), parsed);
-    if (problem != std::errc() || end != text.data() + text.size() || parsed < 0 || parsed > kMaxLimitKBps) {
-        error = name + " takes KB/s from 0 (no limit) to " + std::to_string(kMaxLimitKBps) + ", not '" + text + "'";
-        return false;
-    }
-    value = static_cast<int32_t>(parsed);
-    return true;
-}
 } // namespace
 
 std::string OutputNameOfUrl(const std::string &url)
@@ -95,7 +81,7 @@ bool ParseQlgetOptions(const std::vector<std::string> &args, TQlgetOptions &opti
                 return false;
         } else if (arg == "--limit" || arg == "--upload-limit") {
             if (!value(text) ||
-                !ParseLimit(arg, text, arg == "--limit" ? options.limitKBps : options.uploadLimitKBps, error))
+                !ParseSpeedLimit(arg, text, arg == "--limit" ? options.limitKBps : options.uploadLimitKBps, error))
                 return false;
         } else if (arg == "--force") {
             options.force = true;

@@ -26,8 +26,3 @@ bool IsFinalFailureState(int32_t state)
 {
     return state == TASK_STATE_DISK_FULL || state == TASK_STATE_BAD_TORRENT || state == TASK_STATE_FILE_OPEN_FAILED;
 }
-
-int ExitCodeOfSignal(int signal)
-{
-    return 128 + signal;
-}

@@ -30,6 +30,3 @@ TQlgetOutcome OutcomeOfStoppedTask(int32_t state);
 // True for a state code that ends the download even while the worker still
 // runs (the worker stops itself right after setting it).
 bool IsFinalFailureState(int32_t state);
-
-// The exit status a stop signal gives, as a shell reports a killed program.
-int ExitCodeOfSignal(int signal);

@@ -1,0 +1,185 @@
+#include "cli/quarrowlight/package_session.h"
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "app/engine_binding.h"
+#include "app/local_file_system.h"
+#include "app/package_controller.h"
+#include "app/package_manifest.h"
+#include "app/report_binding.h"
+#include "app/shell_launcher.h"
+#include "app/system_clock.h"
+#include "cli/common/terminal_units.h"
+#include "cli/quarrowlight/cli_steps.h"
+#include "cli/quarrowlight/package_display.h"
+#include "cli/quarrowlight/terminal_front_end.h"
+#include "platform/crash_dump.h"
+#include "platform/instance_lock.h"
+#include "platform/stop_signals.h"
+#include "platform/terminal.h"
+#include "platform/tick.h"
+
+namespace {
+
+constexpr uint32_t kPollMs = 100;
+constexpr uint32_t kTickMs = 1000;
+
+void Say(const std::string &text)
+{
+    std::fprintf(stderr, "quarrowlight-cli: %s\n", text.c_str());
+}
+
+// The lock is named like the design's single-instance objects: after the
+// package key, read from the manifest's second copy of the digests.
+int TakeInstanceLock(platform::InstanceLock &instance)
+{
+    std::string keys[kPackageFileCount];
+    LoadInstanceKeys(keys);
+    switch (instance.Acquire("Quarrowlight_" + keys[0] + ".lock")) {
+    case platform::InstanceLock::Result::Acquired:
+        return CLI_DONE;
+    case platform::InstanceLock::Result::HeldByAnother:
+        Say("another instance is already downloading this package (lock " + instance.Path() + ")");
+        return CLI_ANOTHER_INSTANCE;
+    case platform::InstanceLock::Result::Failed:
+        break;
+    }
+    Say("cannot take the instance lock " + instance.Path());
+    return CLI_STARTUP_FAILED;
+}
+
+class CPackageSession {
+public:
+    explicit CPackageSession(const TCliOptions &options)
+        : options(options), display(stderr, platform::StandardErrorIsTerminal()),
+          frontEnd(options.verify, [this](const std::string &line) { display.PrintMessage(line); }),
+          power(MakeSystemPowerControl()),
+          services(engine, report, frontEnd, files, clock, resources, *power, shell)
+    {
+        LoadManifest(manifest);
+    }
+
+    int Run()
+    {
+        controller = std::make_unique<CPackageController>(manifest, services);
+        const int started = controller->StartUp();
+        if (started < 0) {
+            Say("start-up failed (see the messages above)");
+            controller->SetUserExit(true);
+            controller->OnExit();
+            return CLI_STARTUP_FAILED;
+        }
+        int code = ApplyOptions(started > 0);
+        if (code == CLI_DONE)
+            code = Loop();
+        Show(true);
+        // Leaving closes the "window": after a launched installer the
+        // controller knows why; otherwise this is the user's own exit.
+        if (!frontEnd.WindowDestroyed())
+            controller->SetUserExit(true);
+        controller->OnExit();
+        return code;
+    }
+
+private:
+    int ApplyOptions(bool reopened)
+    {
+        if (!options.saveDir.empty()) {
+            if (reopened && options.saveDir != controller->GetSaveFolder())
+                Say("continuing the download in " + controller->GetSaveFolder() + "; --save-dir is ignored");
+            else if (!reopened && !controller->SetSaveFolder(options.saveDir)) {
+                Say("the save folder " + options.saveDir + " cannot hold the package's files");
+                return CLI_FOLDER_REFUSED;
+            }
+        }
+        Say("saving to " + controller->GetSaveFolder());
+        if (options.limitGiven)
+            controller->ApplySpeedLimit(options.limitKBps);
+        controller->SetShutdownWhenDone(options.shutdownWhenDone);
+        return CLI_DONE;
+    }
+
+    int Loop()
+    {
+        uint32_t lastTick = platform::TickCount();
+        for (;;) {
+            if (int signal = platform::StopSignalCaught()) {
+                Say("stopping; running the program again continues the download");
+                return ExitCodeOfSignal(signal);
+            }
+            if (frontEnd.WindowDestroyed()) {
+                Say("the installer was launched");
+                return CLI_DONE;
+            }
+            for (uint32_t message : frontEnd.TakePosted()) {
+                if (message == kInstallAfterCheckMessage) {
+                    progress.installAfterCheckDispatched = true;
+                    controller->OnMainButton();
+                }
+            }
+            if (frontEnd.WindowDestroyed())
+                continue;
+            const uint32_t now = platform::TickCount();
+            if (now - lastTick >= kTickMs) {
+                lastTick = now;
+                controller->Tick();
+                controller->GetSpeedText(); // once a second: it also promotes states 3, 15 and 16
+            }
+            const TCliStep step = NextCliStep(controller->PollState(), options, progress);
+            switch (step.action) {
+            case CliAction::Wait:
+                break;
+            case CliAction::PressMainButton:
+                controller->OnMainButton();
+                break;
+            case CliAction::StartVerification:
+                controller->VerifyPackage();
+                break;
+            case CliAction::Finish:
+                Show(true);
+                Say(step.message);
+                return step.exitCode;
+            }
+            Show(false);
+            platform::SleepMs(kPollMs);
+        }
+    }
+
+    void Show(bool final)
+    {
+        std::vector<TFileView> views;
+        for (int i = 0; i < kPackageFileCount; ++i)
+            views.push_back(controller->GetFileView(i));
+        display.Show(views, controller->GetPackageView(), final);
+    }
+
+    const TCliOptions &options;
+    PackageManifest manifest;
+    CPackageDisplay display;
+    CTerminalFrontEnd frontEnd;
+    CEngineBinding engine;
+    CReportBinding report;
+    CLocalFileSystem files;
+    CSystemClock clock;
+    CProgramResources resources;
+    std::unique_ptr<IPowerControl> power;
+    CSystemShellLauncher shell;
+    TControllerServices services;
+    std::unique_ptr<CPackageController> controller;
+    TCliProgress progress;
+};
+
+} // namespace
+
+int RunPackageSession(const TCliOptions &options)
+{
+    platform::InstallCrashDumpHandler();
+    platform::InstanceLock instance;
+    if (int code = TakeInstanceLock(instance); code != CLI_DONE)
+        return code;
+    platform::CatchStopSignals();
+    CPackageSession session(options);
+    return session.Run();
+}

@@ -1,0 +1,158 @@
+#!/usr/bin/env bash
+# The demo: builds the downloader, makes a small game package (an installer
+# script and five volumes of random data, with torrents), serves it from
+# nginx on 127.0.0.1, stamps quarrowlight-cli with it, and downloads,
+# verifies and installs it. Nothing leaves this machine and nothing keeps
+# running afterwards. QL_DEMO_VOLUME_MIB sets the size of each volume
+# (default 60); QL_DEMO_KEEP=1 keeps the work folder.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$(pwd)
+
+volume_mib=${QL_DEMO_VOLUME_MIB:-60}
+[[ "$volume_mib" =~ ^[1-9][0-9]*$ ]] || { echo "demo: QL_DEMO_VOLUME_MIB must be a whole number of MiB" >&2; exit 2; }
+
+echo "== set-up and build"
+scripts/setup.sh
+cmake --preset release >/dev/null
+cmake --build --preset release -j "$(nproc)" --target quarrowlight-cli qlpack >/dev/null
+bin="$repo/build/release"
+
+work=$(mktemp -d /tmp/quarrowlight-demo.XXXXXX)
+nginx_pid=
+cleanup() {
+  if [ -n "$nginx_pid" ] && kill -0 "$nginx_pid" 2>/dev/null; then
+    kill "$nginx_pid"
+    wait "$nginx_pid" 2>/dev/null || true
+  fi
+  if [ "${QL_DEMO_KEEP:-}" = 1 ]; then
+    echo "demo: work folder kept: $work"
+  else
+    rm -rf "$work"
+  fi
+}
+trap cleanup EXIT
+
+echo "== making the package in $work/package"
+package="$work/package"
+mkdir -p "$package" "$work/save" "$work/data" "$work/desktop"
+installer=VRNH_Setup_demo.sh
+cat >"$package/$installer" <<'EOF'
+#!/bin/sh
+# The demo installer: says so and leaves a marker beside itself.
+echo "Varnholm installer: all five volumes are in place, installing."
+date >"$(dirname "$0")/installed.marker"
+EOF
+volumes=()
+for i in 1 2 3 4 5; do
+  name="VRNH_Data.7z.00$i"
+  head -c "$((volume_mib * 1048576 + i * 4099))" /dev/urandom >"$package/$name"
+  volumes+=("$name")
+done
+
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+base="http://127.0.0.1:$port"
+{
+  echo "[package]"
+  echo "announce = $base/announce"
+  echo "[file0]"
+  echo "name = $installer"
+  echo "url = $base/$installer"
+  echo "path = $installer"
+  i=1
+  for name in "${volumes[@]}"; do
+    echo "[file$i]"
+    echo "name = $name"
+    echo "url = $base/$name"
+    echo "path = $name"
+    i=$((i + 1))
+  done
+} >"$package/package.ini"
+
+echo "== serving it from nginx on 127.0.0.1:$port"
+mkdir -p "$work/nginx"
+cat >"$work/nginx/nginx.conf" <<EOF
+daemon off;
+master_process off;
+worker_processes 1;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections 1024; }
+http {
+  access_log off;
+  sendfile on;
+  default_type application/octet-stream;
+  client_body_temp_path $work/nginx/client_body;
+  proxy_temp_path $work/nginx/proxy;
+  fastcgi_temp_path $work/nginx/fastcgi;
+  uwsgi_temp_path $work/nginx/uwsgi;
+  scgi_temp_path $work/nginx/scgi;
+  server {
+    listen 127.0.0.1:$port;
+    root $package;
+  }
+}
+EOF
+/usr/sbin/nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/error.log" &
+nginx_pid=$!
+for _ in $(seq 100); do
+  curl -s -o /dev/null "$base/$installer" && break
+  sleep 0.05
+done
+
+echo "== stamping quarrowlight-cli with the package"
+"$bin/tools/qlpack" "$package/package.ini" "$bin/cli/quarrowlight-cli" "$work/quarrowlight-cli"
+chmod +x "$work/quarrowlight-cli"
+
+# This machine's stand-in for the desktop's handler of a script that is not
+# executable: the downloaded installer is handed to xdg-open.
+cat >"$work/desktop/xdg-open" <<'EOF'
+#!/bin/sh
+exec sh "$1"
+EOF
+chmod +x "$work/desktop/xdg-open"
+
+echo "== downloading, verifying and installing"
+start=$(date +%s.%N)
+status=0
+(
+  cd "$work"
+  PATH="$work/desktop:$PATH" \
+  QUARROWLIGHT_DATA_HOME="$work/data" \
+  QUARROWLIGHT_FAKE_SHUTDOWN=1 \
+  QUARROWLIGHT_RENDEZVOUS=off QUARROWLIGHT_LAN=off QUARROWLIGHT_UPNP=off \
+    ./quarrowlight-cli --save-dir "$work/save" --verify --install
+) || status=$?
+end=$(date +%s.%N)
+
+echo "== summary"
+bytes=0
+mismatches=0
+for name in "$installer" "${volumes[@]}"; do
+  bytes=$((bytes + $(stat -c %s "$package/$name")))
+  want=$(md5sum <"$package/$name" | cut -d' ' -f1)
+  got=$(md5sum <"$work/save/$name" 2>/dev/null | cut -d' ' -f1 || true)
+  if [ "$want" = "$got" ]; then
+    echo "  MD5 ok        $name  $want"
+  else
+    echo "  MD5 MISMATCH  $name  expected $want, got ${got:-nothing}"
+    mismatches=$((mismatches + 1))
+  fi
+done
+python3 - "$start" "$end" "$bytes" <<'EOF'
+import sys
+start, end, size = float(sys.argv[1]), float(sys.argv[2]), int(sys.argv[3])
+seconds = max(end - start, 1e-3)
+print(f"  package {size / 1048576:.1f} MiB in {seconds:.1f} s (download and check), "
+      f"average {size / 1048576 / seconds:.1f} MiB/s")
+EOF
+if [ -f "$work/save/installed.marker" ]; then
+  echo "  installer ran: $work/save/installed.marker"
+else
+  echo "  installer did not run"
+fi
+if [ "$status" -ne 0 ] || [ "$mismatches" -ne 0 ] || [ ! -f "$work/save/installed.marker" ]; then
+  echo "demo: FAILED (quarrowlight-cli exit $status)"
+  exit 1
+fi
+echo "demo: done"
