@@ -139,6 +139,8 @@ private:
                 break;
             case CliAction::Finish:
                 Show(true);
+                if (controller->MismatchSeen())
+                    Say("the check found damaged files and repaired them");
                 Say(step.message);
                 return step.exitCode;
             }

@@ -1,0 +1,218 @@
+// quarrowlight-cli end to end: a package stamped into the program with
+// qlpack, served by nginx on loopback, downloaded, interrupted, resumed,
+// repaired and installed by the program itself.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "platform/child_process.h"
+#include "platform/child_wait.h"
+#include "platform/run_program.h"
+#include "platform/tick.h"
+#include "tests/integration/download_fixture.h"
+#include "tests/integration/nginx_server.h"
+
+namespace {
+
+constexpr int kFiles = 6;
+constexpr char kInstaller[] = "setup_demo.sh";
+constexpr char kInstallerScript[] = "#!/bin/sh\ndate > \"$(dirname \"$0\")/installed.marker\"\n";
+
+class QuarrowlightCliTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        www = scratch.path / "www";
+        save = scratch.path / "save";
+        for (const char *folder : {"www", "save", "data", "run", "desktop"})
+            fs::create_directories(scratch.path / folder);
+        names[0] = kInstaller;
+        contents[0] = kInstallerScript;
+        for (int i = 1; i < kFiles; ++i) {
+            names[i] = "data.7z.00" + std::to_string(i);
+            contents[i] = PatternBytes(2 * 1024 * 1024 + 4099 * i, 40 + i);
+        }
+        for (int i = 0; i < kFiles; ++i)
+            WriteAll(www / names[i], contents[i]);
+        // Paced, so that a run lasts long enough to be interrupted; the
+        // program's own limit is set only after each task has begun, which
+        // on loopback can be too late for files this small.
+        TNginxOptions paced;
+        paced.serverDirectives = "    limit_rate 1m;";
+        ASSERT_TRUE(nginx.Start(www, paced));
+        ASSERT_NO_FATAL_FAILURE(Stamp());
+
+        // The program's data, lock and shutdown stay inside the scratch
+        // folder; a script that is not executable goes to xdg-open, whose
+        // stand-in here runs it.
+        WriteAll(scratch.path / "desktop" / "xdg-open", "#!/bin/sh\nexec sh \"$1\"\n");
+        fs::permissions(scratch.path / "desktop" / "xdg-open", fs::perms::owner_all);
+        Set("QUARROWLIGHT_DATA_HOME", (scratch.path / "data").string());
+        Set("XDG_RUNTIME_DIR", (scratch.path / "run").string());
+        Set("QUARROWLIGHT_FAKE_SHUTDOWN", "1");
+        Set("PATH", (scratch.path / "desktop").string() + ":" + std::getenv("PATH"));
+    }
+
+    void TearDown() override
+    {
+        for (auto &[name, value] : savedEnvironment) {
+            if (value.empty())
+                unsetenv(name.c_str());
+            else
+                setenv(name.c_str(), value.c_str(), 1);
+        }
+    }
+
+    void Set(const std::string &name, const std::string &value)
+    {
+        const char *old = std::getenv(name.c_str());
+        savedEnvironment.emplace_back(name, old != nullptr ? old : "");
+        setenv(name.c_str(), value.c_str(), 1);
+    }
+
+    void Stamp()
+    {
+        std::ofstream ini(scratch.path / "package.ini");
+        ini << "[package]\nannounce = " << nginx.Url("/announce") << "\n";
+        for (int i = 0; i < kFiles; ++i) {
+            ini << "[file" << i << "]\nname = " << names[i] << "\nurl = " << nginx.Url("/" + names[i])
+                << "\npath = www/" << names[i] << "\n";
+        }
+        ini.close();
+        program = (scratch.path / "quarrowlight-cli").string();
+        std::string said;
+        ASSERT_EQ(platform::RunProgram({QLPACK_PROGRAM, (scratch.path / "package.ini").string(),
+                                        QUARROWLIGHT_CLI_PROGRAM, program},
+                                       &said),
+                  0)
+            << said;
+        fs::permissions(program, fs::perms::owner_all);
+    }
+
+    std::vector<std::string> Command(const std::vector<std::string> &args) const
+    {
+        std::vector<std::string> argv{"/bin/sh", "-c", "dir=$1; shift; exec \"$0\" --save-dir \"$dir\" \"$@\" 2>&1", program,
+                                      save.string()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return argv;
+    }
+
+    // Runs the program to its end; its exit status, and what it said.
+    int Run(const std::vector<std::string> &args, std::string &said) const
+    {
+        return platform::RunProgram(Command(args), &said);
+    }
+
+    void ExpectPackageSaved() const
+    {
+        for (int i = 0; i < kFiles; ++i)
+            EXPECT_EQ(Md5Hex(ReadAll(save / names[i])), Md5Hex(contents[i])) << names[i];
+    }
+
+    uint64_t BytesOnDisk() const
+    {
+        uint64_t bytes = 0;
+        for (const auto &entry : fs::directory_iterator(save)) {
+            if (entry.is_regular_file())
+                bytes += entry.file_size();
+        }
+        return bytes;
+    }
+
+    TScratch scratch;
+    TNginxServer nginx;
+    fs::path www;
+    fs::path save;
+    std::string program;
+    std::string names[kFiles];
+    std::string contents[kFiles];
+    std::vector<std::pair<std::string, std::string>> savedEnvironment;
+};
+
+TEST_F(QuarrowlightCliTest, DownloadsVerifiesAndLaunchesTheInstaller)
+{
+    std::string said;
+    ASSERT_EQ(Run({"--verify", "--install"}, said), 0) << said;
+    ExpectPackageSaved();
+    EXPECT_TRUE(fs::exists(save / "installed.marker")) << said;
+    EXPECT_NE(said.find("-> yes"), std::string::npos) << "the verify-first question is answered: " << said;
+    EXPECT_NE(said.find("the installer was launched"), std::string::npos) << said;
+    EXPECT_NE(said.find("100.00%"), std::string::npos) << said;
+}
+
+TEST_F(QuarrowlightCliTest, SecondInstanceIsRefusedAndAnInterruptedRunResumes)
+{
+    const int first = platform::StartChildProcess(Command({"--limit", "600"}));
+    ASSERT_GT(first, 0);
+    for (uint32_t waited = 0; waited < 20000 && BytesOnDisk() == 0; waited += 100)
+        platform::SleepMs(100);
+
+    std::string said;
+    EXPECT_EQ(Run({}, said), 3) << said;
+    EXPECT_NE(said.find("another instance"), std::string::npos) << said;
+    platform::ChildResult result;
+    EXPECT_FALSE(platform::ChildHasEnded(first, result)) << "the first instance is left alone";
+
+    platform::SleepMs(1500);
+    ASSERT_TRUE(platform::InterruptChildProcess(first));
+    ASSERT_TRUE(platform::WaitChild(first, result));
+    EXPECT_EQ(result.exitCode, 130);
+
+    const uint64_t kept = BytesOnDisk();
+    EXPECT_GT(kept, 0u);
+    ASSERT_EQ(Run({"--verify"}, said), 0) << said;
+    ExpectPackageSaved();
+    const bool reopened = said.find("total  recover") != std::string::npos || said.find("total  reload") != std::string::npos;
+    EXPECT_TRUE(reopened) << "the tasks are reopened, not begun again: " << said;
+    EXPECT_NE(said.find("every file passed its MD5 check"), std::string::npos) << said;
+    EXPECT_FALSE(fs::exists(save / "installed.marker")) << "no --install, no installer";
+}
+
+// Writes a few bad bytes into the middle of a saved volume; with keepTime
+// the damage leaves the file's time as it was, so only its digest tells.
+void Damage(const fs::path &path, size_t size, bool keepTime)
+{
+    const fs::file_time_type time = fs::last_write_time(path);
+    {
+        std::fstream volume(path, std::ios::in | std::ios::out | std::ios::binary);
+        volume.seekp(static_cast<std::streamoff>(size / 2));
+        volume.write("damage", 6);
+    }
+    if (keepTime)
+        fs::last_write_time(path, time);
+}
+
+TEST_F(QuarrowlightCliTest, DamagedVolumesAreRepaired)
+{
+    std::string said;
+    ASSERT_EQ(Run({}, said), 0) << said;
+    ExpectPackageSaved();
+
+    // A volume changed since its completion is reopened at start-up and its
+    // bad piece fetched again.
+    Damage(save / names[3], contents[3].size(), false);
+    ASSERT_EQ(Run({"--verify"}, said), 0) << said;
+    ExpectPackageSaved();
+    EXPECT_NE(said.find("reload"), std::string::npos) << said;
+    EXPECT_EQ(said.find("found damaged files"), std::string::npos) << "the check itself found nothing: " << said;
+
+    // One that looks untouched is caught by its MD5 and downloaded again.
+    Damage(save / names[2], contents[2].size(), true);
+    ASSERT_EQ(Run({"--verify"}, said), 0) << said;
+    ExpectPackageSaved();
+    EXPECT_NE(said.find("found damaged files and repaired them"), std::string::npos) << said;
+}
+
+TEST_F(QuarrowlightCliTest, BadArgumentsAndARefusedSaveFolderExitWithTheirCodes)
+{
+    std::string said;
+    EXPECT_EQ(Run({"--limit", "40000"}, said), 2) << said;
+    EXPECT_EQ(Run({"--frobnicate"}, said), 2) << said;
+    EXPECT_EQ(platform::RunProgram({"/bin/sh", "-c", "exec \"$0\" --save-dir relative/folder 2>&1", program}, &said),
+              9)
+        << said;
+    EXPECT_EQ(BytesOnDisk(), 0u);
+}
+
+} // namespace
