@@ -70,9 +70,13 @@ void CPackageDisplay::Show(const std::vector<TFileView> &files, const TPackageVi
         if (!due && !final)
             return;
         EraseBlock();
+        // Without wrapping a long line stays one line, so the block's height
+        // is known when it is redrawn.
+        std::fputs("\x1b[?7l", out);
         for (const TFileView &file : files)
             std::fprintf(out, "%s\x1b[K\n", FormatFileLine(file).c_str());
         std::fprintf(out, "%s\x1b[K\n", FormatPackageLine(package).c_str());
+        std::fputs("\x1b[?7h", out);
         drawnLines = static_cast<int>(files.size()) + 1;
     } else {
         lastStatus.resize(files.size());
