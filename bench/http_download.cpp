@@ -3,10 +3,13 @@
 // with the ratios. Every tool's output is synced before its clock stops, so
 // each pays for durability.
 //
-//   bench_http_download [--size-mb N] [--qlget PATH] [--keep]
+//   bench_http_download [--size-mb N] [--rounds N] [--qlget PATH] [--keep]
 //
+// Each comparison runs its tools in turn, --rounds times (default 3), and
+// reports each tool's median run.
 // Like is compared with like: one URL for qlget, curl and aria2c -x1; eight
 // mirror URLs on 127.0.0.1 to 127.0.0.8 for qlget and aria2c.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -57,25 +60,60 @@ bool RunChild(const std::vector<std::string> &argv, platform::ChildResult &resul
     return pid > 0 && platform::WaitChild(pid, result) && result.exitCode == 0;
 }
 
+// One timed run. The previous output is removed and everything synced
+// before the clock starts, so no run pays for the one before it.
 TRun Measure(const std::string &tool, const std::vector<std::string> &argv, const fs::path &output, int64_t size)
 {
     std::error_code ignored;
     fs::remove(output, ignored);
+    platform::ChildResult synced;
+    RunChild({"/bin/sync"}, synced);
     TRun run;
     run.tool = tool;
     uint32_t start = platform::TickCount();
     platform::ChildResult result;
     bool ok = RunChild(argv, result);
-    platform::ChildResult synced;
     ok = ok && RunChild({"/bin/sync", output.string()}, synced);
     run.wallSeconds = static_cast<double>(platform::TickCount() - start) / 1000.0;
     run.cpuSeconds = result.cpuSeconds;
     run.peakMiB = static_cast<double>(result.peakResidentKb) / 1024.0;
     run.ok = ok && fs::exists(output) && static_cast<int64_t>(fs::file_size(output, ignored)) == size;
-    std::printf("  %-22s wall %7.2f s  cpu %6.2f s  peak %7.1f MiB  %s\n", tool.c_str(), run.wallSeconds,
-                run.cpuSeconds, run.peakMiB, run.ok ? "ok" : "FAILED");
-    std::fflush(stdout);
     return run;
+}
+
+struct TTool {
+    std::string name;
+    std::vector<std::string> argv;
+};
+
+// Runs the tools in turn, rounds times, so that a disturbance of the machine
+// falls on all of them; each tool's result is its median run by wall time
+// (its peak memory the largest seen). A failed run fails the tool.
+std::vector<TRun> MeasureRounds(const std::vector<TTool> &tools, int rounds, const fs::path &output, int64_t size)
+{
+    std::vector<std::vector<TRun>> runs(tools.size());
+    for (int round = 0; round < rounds; ++round) {
+        for (size_t i = 0; i < tools.size(); ++i)
+            runs[i].push_back(Measure(tools[i].name, tools[i].argv, output, size));
+    }
+    std::vector<TRun> medians;
+    for (std::vector<TRun> &ofTool : runs) {
+        std::sort(ofTool.begin(), ofTool.end(),
+                  [](const TRun &a, const TRun &b) { return a.wallSeconds < b.wallSeconds; });
+        TRun median = ofTool[ofTool.size() / 2];
+        for (const TRun &run : ofTool) {
+            median.ok = median.ok && run.ok;
+            median.peakMiB = std::max(median.peakMiB, run.peakMiB);
+        }
+        std::printf("  %-22s wall %7.2f s  cpu %6.2f s  peak %7.1f MiB  %s  (walls:", median.tool.c_str(),
+                    median.wallSeconds, median.cpuSeconds, median.peakMiB, median.ok ? "ok" : "FAILED");
+        for (const TRun &run : ofTool)
+            std::printf(" %.2f", run.wallSeconds);
+        std::printf(")\n");
+        medians.push_back(median);
+    }
+    std::fflush(stdout);
+    return medians;
 }
 
 void Ratios(const TRun &ours, const TRun &other)
@@ -100,18 +138,21 @@ std::string FindQlget(const char *argv0, const std::string &given)
 int main(int argc, char **argv)
 {
     int64_t sizeMiB = 1024;
+    int rounds = 3;
     std::string qlgetPath;
     bool keep = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--size-mb" && i + 1 < argc)
             sizeMiB = std::atoll(argv[++i]);
+        else if (arg == "--rounds" && i + 1 < argc)
+            rounds = std::max(1, std::atoi(argv[++i]));
         else if (arg == "--qlget" && i + 1 < argc)
             qlgetPath = argv[++i];
         else if (arg == "--keep")
             keep = true;
         else {
-            std::fprintf(stderr, "usage: %s [--size-mb N] [--qlget PATH] [--keep]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--size-mb N] [--rounds N] [--qlget PATH] [--keep]\n", argv[0]);
             return 2;
         }
     }
@@ -154,35 +195,39 @@ int main(int argc, char **argv)
         mirrors.push_back(nginx.Url("/file.bin", static_cast<size_t>(i)));
     fs::path target = out / "file.bin";
 
-    std::printf("one URL:\n");
-    TRun qlOne = Measure("qlget", {qlgetPath, "--force", "-o", target.string(), mirrors[0]}, target, size);
-    TRun curl = Measure("curl", {"/usr/bin/curl", "-s", "-o", target.string(), mirrors[0]}, target, size);
-    TRun ariaOne = Measure("aria2c -x1",
-                           {"/usr/bin/aria2c", "-q", "-x1", "-s1", "--allow-overwrite=true",
-                            "--file-allocation=none", "--auto-file-renaming=false", "-d", out.string(), "-o",
-                            "file.bin", mirrors[0]},
-                           target, size);
+    std::printf("one URL (median of %d rounds):\n", rounds);
+    std::vector<TRun> one = MeasureRounds(
+        {{"qlget", {qlgetPath, "--force", "-o", target.string(), mirrors[0]}},
+         {"curl", {"/usr/bin/curl", "-s", "-o", target.string(), mirrors[0]}},
+         {"aria2c -x1",
+          {"/usr/bin/aria2c", "-q", "-x1", "-s1", "--allow-overwrite=true", "--file-allocation=none",
+           "--auto-file-renaming=false", "-d", out.string(), "-o", "file.bin", mirrors[0]}}},
+        rounds, target, size);
 
-    std::printf("eight mirrors:\n");
+    std::printf("eight mirrors (median of %d rounds):\n", rounds);
     std::vector<std::string> qlArgs{qlgetPath, "--force", "-o", target.string()};
     qlArgs.insert(qlArgs.end(), mirrors.begin(), mirrors.end());
-    TRun qlEight = Measure("qlget (8 mirrors)", qlArgs, target, size);
     std::vector<std::string> ariaArgs{"/usr/bin/aria2c", "-q", "-x1", "-s8", "--allow-overwrite=true",
                                       "--file-allocation=none", "--auto-file-renaming=false", "-d", out.string(),
                                       "-o", "file.bin"};
     ariaArgs.insert(ariaArgs.end(), mirrors.begin(), mirrors.end());
-    TRun ariaEight = Measure("aria2c (8 mirrors)", ariaArgs, target, size);
+    std::vector<TRun> eight =
+        MeasureRounds({{"qlget (8 mirrors)", qlArgs}, {"aria2c (8 mirrors)", ariaArgs}}, rounds, target, size);
 
     std::printf("ratios (below 1 favours qlget):\n");
-    Ratios(qlOne, curl);
-    Ratios(qlOne, ariaOne);
-    Ratios(qlEight, ariaEight);
+    Ratios(one[0], one[1]);
+    Ratios(one[0], one[2]);
+    Ratios(eight[0], eight[1]);
 
     nginx.Stop();
     if (!keep) {
         std::error_code ignored;
         fs::remove_all(folder, ignored);
     }
-    bool allOk = qlOne.ok && curl.ok && ariaOne.ok && qlEight.ok && ariaEight.ok;
+    bool allOk = true;
+    for (const TRun &run : one)
+        allOk = allOk && run.ok;
+    for (const TRun &run : eight)
+        allOk = allOk && run.ok;
     return allOk ? 0 : 1;
 }
