@@ -132,13 +132,16 @@ protected:
 
 TEST_F(QuarrowlightCliTest, DownloadsVerifiesAndLaunchesTheInstaller)
 {
+    // The log lines go to standard error, where the (fake) shutdown shows.
+    Set("QUARROWLIGHT_DEBUG_LOG", "1");
     std::string said;
-    ASSERT_EQ(Run({"--verify", "--install"}, said), 0) << said;
+    ASSERT_EQ(Run({"--verify", "--install", "--shutdown-when-done"}, said), 0) << said;
     ExpectPackageSaved();
     EXPECT_TRUE(fs::exists(save / "installed.marker")) << said;
     EXPECT_NE(said.find("-> yes"), std::string::npos) << "the verify-first question is answered: " << said;
     EXPECT_NE(said.find("the installer was launched"), std::string::npos) << said;
     EXPECT_NE(said.find("100.00%"), std::string::npos) << said;
+    EXPECT_NE(said.find("shutdown requested (not made)"), std::string::npos) << said;
 }
 
 TEST_F(QuarrowlightCliTest, SecondInstanceIsRefusedAndAnInterruptedRunResumes)
