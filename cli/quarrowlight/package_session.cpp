@@ -72,9 +72,14 @@ public:
             return CLI_STARTUP_FAILED;
         }
         int code = ApplyOptions(started > 0);
-        if (code == CLI_DONE)
-            code = Loop();
-        Show(true);
+        if (code == CLI_DONE) {
+            const TCliStep end = Loop();
+            Show(true);
+            if (controller->MismatchSeen())
+                Say("the check found damaged files and repaired them");
+            Say(end.message);
+            code = end.exitCode;
+        }
         // Leaving closes the "window": after a launched installer the
         // controller knows why; otherwise this is the user's own exit.
         if (!frontEnd.WindowDestroyed())
@@ -101,18 +106,17 @@ private:
         return CLI_DONE;
     }
 
-    int Loop()
+    // Drives the controller until the package reaches the end the options
+    // ask for, the installer closes the front-end, or a stop signal comes.
+    TCliStep Loop()
     {
         uint32_t lastTick = platform::TickCount();
         for (;;) {
-            if (int signal = platform::StopSignalCaught()) {
-                Say("stopping; running the program again continues the download");
-                return ExitCodeOfSignal(signal);
-            }
-            if (frontEnd.WindowDestroyed()) {
-                Say("the installer was launched");
-                return CLI_DONE;
-            }
+            if (int signal = platform::StopSignalCaught())
+                return {CliAction::Finish, ExitCodeOfSignal(signal),
+                        "stopped; running the program again continues the download"};
+            if (frontEnd.WindowDestroyed())
+                return {CliAction::Finish, CLI_DONE, "the installer was launched"};
             for (uint32_t message : frontEnd.TakePosted()) {
                 if (message == kInstallAfterCheckMessage) {
                     progress.installAfterCheckDispatched = true;
@@ -138,11 +142,7 @@ private:
                 controller->VerifyPackage();
                 break;
             case CliAction::Finish:
-                Show(true);
-                if (controller->MismatchSeen())
-                    Say("the check found damaged files and repaired them");
-                Say(step.message);
-                return step.exitCode;
+                return step;
             }
             Show(false);
             platform::SleepMs(kPollMs);
