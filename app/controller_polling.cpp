@@ -2,7 +2,7 @@
 
 #include "app/package_state.h"
 #include "app/package_texts.h"
-#include "engine/core/quarrowlight_log.h"
+#include "engine/base/quarrowlight_log.h"
 
 #include <algorithm>
 #include <string>

@@ -3,7 +3,7 @@
 #include "app/package_paths.h"
 #include "app/package_state.h"
 #include "app/path_text.h"
-#include "engine/core/quarrowlight_log.h"
+#include "engine/base/quarrowlight_log.h"
 
 #include <cstring>
 

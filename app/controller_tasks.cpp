@@ -5,7 +5,7 @@
 #include "app/path_text.h"
 #include "app/task_param.h"
 #include "app/verification_start.h"
-#include "engine/core/quarrowlight_log.h"
+#include "engine/base/quarrowlight_log.h"
 
 #include <cstdio>
 #include <vector>

@@ -22,7 +22,7 @@
 #include "app/verification_host.h"
 #include "app/verification_status.h"
 #include "app/verification_thread.h"
-#include "engine/core/qmutex.h"
+#include "engine/base/qmutex.h"
 
 // Everything the controller works through. The references must outlive it.
 struct TControllerServices {

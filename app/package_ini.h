@@ -8,7 +8,7 @@
 #include "app/app_file_system.h"
 #include "app/manifest_block.h"
 #include "app/package_manifest.h"
-#include "engine/core/qmutex.h"
+#include "engine/base/qmutex.h"
 
 inline constexpr char kPackageTaskSection[] = "QuarrowlightTask";
 inline constexpr char kFinishInfoSection[] = "QuarrowlightFinishInfo";

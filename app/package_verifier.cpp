@@ -2,7 +2,7 @@
 
 #include "app/file_md5.h"
 #include "app/package_state.h"
-#include "engine/core/quarrowlight_log.h"
+#include "engine/base/quarrowlight_log.h"
 
 #include <cstdio>
 #include <utility>

@@ -2,7 +2,7 @@
 
 #include "app/base64.h"
 #include "app/path_text.h"
-#include "engine/core/quarrowlight_log.h"
+#include "engine/base/quarrowlight_log.h"
 
 namespace {
 constexpr int32_t kLogChannel = 7;

@@ -1,6 +1,6 @@
 #include "app/power_control.h"
 
-#include "engine/core/quarrowlight_log.h"
+#include "engine/base/quarrowlight_log.h"
 #include "platform/power_off.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/core/qmutex.h"
+#include "engine/base/qmutex.h"
 
 // The controller's verification fields. The verification thread writes
 // them while the front-end reads them, so the numbers are atomic and the

@@ -4,7 +4,7 @@
 #include "app/package_manifest.h"
 #include "app/verification_host.h"
 #include "app/verification_status.h"
-#include "engine/core/qthread.h"
+#include "engine/base/qthread.h"
 
 // Starts the verification work; false when it cannot be started.
 class IVerificationWorker {

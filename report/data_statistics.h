@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/qmutex.h"
+#include "engine/base/qmutex.h"
 #include "report/machine_profile.h"
 
 // What the download report needs of the statistics component.

@@ -1,6 +1,6 @@
 #include "report/data_upload.h"
 
-#include "engine/core/quarrowlight_log.h"
+#include "engine/base/quarrowlight_log.h"
 #include "report/download_report.h"
 
 DataUpload::DataUpload(IDataStatisticsUser *statistics, bool isConfigured, const TReportContext &texts)

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/core/qthread.h"
+#include "engine/base/qthread.h"
 #include "report/data_statistics.h"
 #include "report/report_fragment.h"
 #include "report/report_queue.h"

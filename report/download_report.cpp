@@ -3,9 +3,9 @@
 #include <cerrno>
 #include <memory>
 
-#include "engine/core/qmutex.h"
-#include "engine/core/quarrowlight_log.h"
-#include "engine/core/report_hooks.h"
+#include "engine/base/qmutex.h"
+#include "engine/base/quarrowlight_log.h"
+#include "engine/base/report_hooks.h"
 #include "report/data_statistics_factory.h"
 #include "report/data_upload.h"
 #include "report/report_differences.h"

@@ -5,7 +5,7 @@
 
 #include <json/value.h>
 
-#include "engine/core/qmutex.h"
+#include "engine/base/qmutex.h"
 #include "report/profile_sources.h"
 
 // Event flags that add the hardware groups to an event's record.

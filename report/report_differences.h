@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "engine/core/qmutex.h"
+#include "engine/base/qmutex.h"
 #include "report/report_fragment.h"
 
 // The previous non-zero value of each running total (time, all bytes, HTTP

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/qmutex.h"
+#include "engine/base/qmutex.h"
 
 struct TQueuedReport {
     std::string code;

@@ -1,6 +1,6 @@
 #include "engine/core/base_work.h"
 
-#include "engine/core/engine_locks.h"
+#include "engine/base/engine_locks.h"
 #include "engine/core/engine_startup.h"
 #include "engine/core/task_registry.h"
 

@@ -4,11 +4,11 @@
 #include <new>
 #include <vector>
 
-#include "engine/core/engine_clock.h"
-#include "engine/core/engine_locks.h"
+#include "engine/base/engine_clock.h"
+#include "engine/base/engine_locks.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/message_sink.h"
-#include "engine/core/quarrowlight_log.h"
+#include "engine/base/quarrowlight_log.h"
 #include "engine/core/task_registry.h"
 #include "engine/core/udp_server_slot.h"
 #include "engine/core/work_thread.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/core/engine_clock.h"
+#include "engine/base/engine_clock.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/udp_server_slot.h"
 #include "engine/net/listening_service.h"

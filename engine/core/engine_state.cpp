@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/core/engine_locks.h"
+#include "engine/base/engine_locks.h"
 #include "platform/random_bytes.h"
 
 std::atomic<int32_t> halfOpenLimit{64};

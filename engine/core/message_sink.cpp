@@ -6,7 +6,7 @@
 #include <memory>
 #include <mutex>
 
-#include "engine/core/report_hooks.h"
+#include "engine/base/report_hooks.h"
 #include "platform/os_thread.h"
 
 namespace {

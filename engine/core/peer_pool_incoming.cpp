@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/core/engine_clock.h"
-#include "engine/core/engine_locks.h"
+#include "engine/base/engine_clock.h"
+#include "engine/base/engine_locks.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/incoming_handshake.h"
 #include "engine/core/swarm_registry.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <random>
 
-#include "engine/core/engine_clock.h"
+#include "engine/base/engine_clock.h"
 #include "engine/core/work_with_peers.h"
 #include "platform/tick.h"
 

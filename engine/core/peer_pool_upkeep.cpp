@@ -2,7 +2,7 @@
 // servers out, and the rotation of servers and mirrors after each tick.
 #include <algorithm>
 
-#include "engine/core/engine_clock.h"
+#include "engine/base/engine_clock.h"
 #include "engine/core/work_with_peers.h"
 
 namespace {

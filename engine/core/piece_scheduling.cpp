@@ -3,7 +3,7 @@
 // any connection may take.
 #include <algorithm>
 
-#include "engine/core/engine_clock.h"
+#include "engine/base/engine_clock.h"
 #include "engine/core/work_with_pieces.h"
 #include "engine/storage/pieces.h"
 #include "platform/tick.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/core/engine_locks.h"
+#include "engine/base/engine_locks.h"
 
 namespace {
 struct TSwarmEntry {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "engine/core/engine_locks.h"
+#include "engine/base/engine_locks.h"
 
 namespace {
 struct TRegistryEntry {

@@ -2,11 +2,7 @@
 #include <cstdint>
 #include <string>
 
-enum : int32_t {
-    TASK_PHASE_IDLE = 1,
-    TASK_PHASE_METAINFO = 3,
-    TASK_PHASE_DOWNLOADING = 4,
-};
+#include "engine/storage/task_phase.h"
 
 // The task's status: the worker writes the live copy; Flush publishes it as
 // the snapshot that interface queries read, so one reading is consistent.

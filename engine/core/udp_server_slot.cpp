@@ -1,6 +1,6 @@
 #include "engine/core/udp_server_slot.h"
 
-#include "engine/core/engine_locks.h"
+#include "engine/base/engine_locks.h"
 
 namespace {
 TUdpServerFactory &Factory()

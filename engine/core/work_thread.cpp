@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/core/quarrowlight_log.h"
+#include "engine/base/quarrowlight_log.h"
 #include "engine/net/peer_factory.h"
 #include "platform/remove_file.h"
 

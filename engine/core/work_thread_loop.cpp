@@ -2,12 +2,13 @@
 #include <cstring>
 #include <strings.h>
 
-#include "engine/core/engine_clock.h"
-#include "engine/core/engine_locks.h"
+#include "engine/base/engine_clock.h"
+#include "engine/base/engine_locks.h"
 #include "engine/core/engine_state.h"
-#include "engine/core/quarrowlight_log.h"
+#include "engine/base/quarrowlight_log.h"
 #include "engine/core/work_thread.h"
-#include "engine/net/engine_buffer_pools.h"
+#include "engine/base/engine_buffer_pools.h"
+#include "engine/net/run_end_trim.h"
 #include "engine/net/local_address.h"
 #include "platform/read_file.h"
 #include "platform/socket_wait.h"

@@ -8,7 +8,7 @@
 #include "engine/core/candidate_rules.h"
 #include "engine/core/connection_order.h"
 #include "engine/core/engine_state.h"
-#include "engine/core/quarrowlight_log.h"
+#include "engine/base/quarrowlight_log.h"
 #include "engine/core/swarm_registry.h"
 #include "platform/tick.h"
 

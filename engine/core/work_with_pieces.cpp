@@ -4,8 +4,8 @@
 #include <cstring>
 #include <strings.h>
 
-#include "engine/core/engine_clock.h"
-#include "engine/core/quarrowlight_log.h"
+#include "engine/base/engine_clock.h"
+#include "engine/base/quarrowlight_log.h"
 #include "engine/storage/pieces.h"
 #include "engine/storage/torrent.h"
 #include "platform/remove_file.h"

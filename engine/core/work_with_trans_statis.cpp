@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/core/engine_clock.h"
+#include "engine/base/engine_clock.h"
 #include "engine/net/listen_settings.h"
 #include "engine/storage/pieces.h"
 

@@ -1,6 +1,6 @@
 #include "engine/net/dns_diagnostic.h"
 
-#include "engine/core/qmutex.h"
+#include "engine/base/qmutex.h"
 #include "platform/resolver_os.h"
 #include "report/download_report.h"
 

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "engine/core/quarrowlight_log.h"
+#include "engine/base/quarrowlight_log.h"
 #include "engine/net/dns_diagnostic.h"
 #include "engine/net/ipv4_address.h"
 #include "engine/net/negative_dns_cache.h"

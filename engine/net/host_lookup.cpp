@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "engine/core/qmutex.h"
+#include "engine/base/qmutex.h"
 #include "platform/resolver_os.h"
 #include "platform/winsock_codes.h"
 

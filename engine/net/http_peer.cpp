@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/core/engine_clock.h"
-#include "engine/core/quarrowlight_log.h"
+#include "engine/base/engine_clock.h"
+#include "engine/base/quarrowlight_log.h"
 #include "engine/net/http_redirect.h"
 #include "engine/net/http_request.h"
 

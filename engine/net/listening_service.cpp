@@ -1,7 +1,7 @@
 #include "engine/net/listening_service.h"
 
-#include "engine/core/engine_clock.h"
-#include "engine/core/engine_locks.h"
+#include "engine/base/engine_clock.h"
+#include "engine/base/engine_locks.h"
 #include "engine/core/engine_state.h"
 #include "engine/net/lan_group.h"
 #include "engine/net/listen_settings.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "engine/core/qmutex.h"
+#include "engine/base/qmutex.h"
 
 namespace {
 // Names come from peer URLs and redirects; the set must not grow without end

@@ -1,6 +1,6 @@
 #include "engine/net/peer_factory.h"
 
-#include "engine/core/quarrowlight_log.h"
+#include "engine/base/quarrowlight_log.h"
 #include "engine/net/http_peer.h"
 
 namespace {

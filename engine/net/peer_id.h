@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/ref_object.h"
+#include "engine/base/ref_object.h"
 
 // Kinds of remote parties. Server sources are the kinds in kPeerKindServers.
 enum : int32_t {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "engine/core/piece_range.h"
-#include "engine/core/ref_object.h"
+#include "engine/base/ref_object.h"
 #include "engine/net/block_request.h"
 #include "engine/net/peer_id.h"
 #include "engine/net/peer_task.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/core/engine_clock.h"
+#include "engine/base/engine_clock.h"
 #include "engine/net/ipv4_address.h"
 #include "engine/net/local_address.h"
 #include "engine/net/resolver.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <limits>
 
-#include "engine/net/engine_buffer_pools.h"
+#include "engine/base/engine_buffer_pools.h"
 
 namespace {
 // Shrink into a buffer this much larger than the rest when the buffer is at

@@ -3,7 +3,7 @@
 #include <memory>
 #include <unordered_map>
 
-#include "engine/core/qmutex.h"
+#include "engine/base/qmutex.h"
 #include "engine/net/host_lookup.h"
 #include "platform/os_event.h"
 #include "platform/os_thread.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/net/engine_buffer_pools.h"
+#include "engine/base/engine_buffer_pools.h"
 
 void TBlockStore::SetUp(int32_t length)
 {

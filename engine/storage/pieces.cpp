@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "engine/core/engine_clock.h"
+#include "engine/base/engine_clock.h"
 #include "engine/storage/bencode.h"
 #include "engine/storage/file_table.h"
 #include "engine/storage/qelement.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/ref_object.h"
+#include "engine/base/ref_object.h"
 #include "engine/storage/block_source.h"
 #include "engine/storage/info_hash.h"
 #include "engine/storage/piece.h"

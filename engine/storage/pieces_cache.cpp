@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "engine/core/engine_clock.h"
+#include "engine/base/engine_clock.h"
 #include "engine/storage/pieces.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <climits>
 
-#include "engine/core/engine_locks.h"
-#include "engine/core/quarrowlight_log.h"
+#include "engine/base/engine_locks.h"
+#include "engine/base/quarrowlight_log.h"
 #include "engine/storage/pieces.h"
 #include "platform/crash_point.h"
 #include "platform/data_file_paths.h"

@@ -2,7 +2,7 @@
 // memory survive a stop.
 #include <algorithm>
 
-#include "engine/core/engine_locks.h"
+#include "engine/base/engine_locks.h"
 #include "engine/storage/block_spill.h"
 #include "engine/storage/pieces.h"
 #include "platform/atomic_replace.h"

@@ -10,7 +10,7 @@
 #include <new>
 #include <openssl/sha.h>
 
-#include "engine/net/engine_buffer_pools.h"
+#include "engine/base/engine_buffer_pools.h"
 
 namespace {
 

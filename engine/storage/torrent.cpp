@@ -3,7 +3,7 @@
 #include <memory>
 #include <string_view>
 
-#include "engine/core/task_status.h"
+#include "engine/storage/task_phase.h"
 #include "engine/storage/bencode.h"
 #include "engine/storage/torrent_owner.h"
 #include "platform/read_file.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/ref_object.h"
+#include "engine/base/ref_object.h"
 #include "engine/storage/info_hash.h"
 
 class QElement;

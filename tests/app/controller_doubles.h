@@ -18,7 +18,7 @@
 #include "app/base64.h"
 #include "app/package_paths.h"
 #include "app/path_text.h"
-#include "engine/core/quarrowlight_log.h"
+#include "engine/base/quarrowlight_log.h"
 #include "platform/diagnostic_sink.h"
 #include "platform/ini.h"
 #include "tests/app/app_test_support.h"

@@ -4,7 +4,7 @@
 #include <numeric>
 #include <sstream>
 
-#include "engine/core/engine_clock.h"
+#include "engine/base/engine_clock.h"
 #include "platform/child_wait.h"
 #include "tests/integration/download_fixture.h"
 #include "tests/integration/nginx_server.h"

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "collection_server_double.h"
-#include "engine/core/quarrowlight_log.h"
-#include "engine/core/report_hooks.h"
+#include "engine/base/quarrowlight_log.h"
+#include "engine/base/report_hooks.h"
 #include "platform/diagnostic_sink.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/core/message_sink.h"
-#include "engine/core/report_hooks.h"
+#include "engine/base/report_hooks.h"
 #include "engine/core/source_list.h"
 #include "engine/core/task_registry.h"
 #include "engine/core/work_thread.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/core/engine_clock.h"
+#include "engine/base/engine_clock.h"
 #include "engine/core/engine_interface.h"
 #include "engine/net/ipv4_address.h"
 #include "engine/net/listen_settings.h"

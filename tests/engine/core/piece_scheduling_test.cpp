@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
-#include "engine/core/engine_clock.h"
+#include "engine/base/engine_clock.h"
 #include <fstream>
 #include "engine/storage/pieces.h"
 #include "tests/engine/core/task_harness.h"

@@ -1,7 +1,7 @@
 // ctest-labels: threading
 #include <gtest/gtest.h>
 
-#include "engine/core/engine_clock.h"
+#include "engine/base/engine_clock.h"
 #include "tests/engine/core/task_harness.h"
 
 namespace {

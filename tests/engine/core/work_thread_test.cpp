@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/core/engine_clock.h"
-#include "engine/core/engine_locks.h"
+#include "engine/base/engine_clock.h"
+#include "engine/base/engine_locks.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/task_registry.h"
 #include "engine/core/udp_server_slot.h"

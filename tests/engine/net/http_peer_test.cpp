@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/engine_clock.h"
+#include "engine/base/engine_clock.h"
 #include "engine/net/http_peer.h"
 #include "platform/tick.h"
 #include "tests/engine/net/loopback.h"

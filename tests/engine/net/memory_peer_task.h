@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/engine_clock.h"
+#include "engine/base/engine_clock.h"
 #include "engine/net/peer_object.h"
 #include "engine/net/peer_task.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/net/dns_diagnostic.h"
-#include "engine/net/engine_buffer_pools.h"
+#include "engine/net/run_end_trim.h"
 #include "engine/net/host_addresses.h"
 #include "engine/net/host_lookup.h"
 #include "engine/net/ipv4_address.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/net/engine_buffer_pools.h"
+#include "engine/base/engine_buffer_pools.h"
 #include "engine/net/socket_buffer.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-#include "engine/core/engine_clock.h"
+#include "engine/base/engine_clock.h"
 #include "storage_fixtures.h"
 #include "tests/platform/scratch_folder.h"
 

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <random>
 
-#include "engine/core/engine_clock.h"
+#include "engine/base/engine_clock.h"
 #include "platform/run_program.h"
 #include "storage_fixtures.h"
 #include "tests/platform/scratch_folder.h"

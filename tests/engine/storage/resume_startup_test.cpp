@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-#include "engine/core/engine_clock.h"
+#include "engine/base/engine_clock.h"
 #include "engine/storage/block_spill.h"
 #include "engine/storage/resume_record.h"
 #include "engine/storage/task_state_file.h"

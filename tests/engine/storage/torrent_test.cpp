@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/task_status.h"
+#include "engine/storage/task_phase.h"
 #include "engine/storage/qelement.h"
 #include "engine/storage/torrent.h"
 #include "engine/storage/torrent_owner.h"

@@ -1,5 +1,5 @@
 // ctest-labels: threading
-#include "engine/core/qmutex.h"
+#include "engine/base/qmutex.h"
 
 #include <atomic>
 #include <gtest/gtest.h>

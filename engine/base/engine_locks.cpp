@@ -1,4 +1,4 @@
-#include "engine/core/engine_locks.h"
+#include "engine/base/engine_locks.h"
 
 QTMutex &EngineLock()
 {

@@ -1,4 +1,4 @@
-#include "engine/core/qmutex.h"
+#include "engine/base/qmutex.h"
 
 #include "platform/os_mutex.h"
 #include "platform/thread_id.h"

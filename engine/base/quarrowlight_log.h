@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/core/qmutex.h"
+#include "engine/base/qmutex.h"
 
 // The log channels. A line is written with a channel and a level (callers pass
 // the same number for both); the channel picks one of eleven files sharing a

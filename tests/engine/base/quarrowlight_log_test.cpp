@@ -1,5 +1,5 @@
 // ctest-labels: threading
-#include "engine/core/quarrowlight_log.h"
+#include "engine/base/quarrowlight_log.h"
 
 #include <atomic>
 #include <filesystem>
@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/core/report_hooks.h"
+#include "engine/base/report_hooks.h"
 #include "platform/diagnostic_sink.h"
 
 namespace fs = std::filesystem;

@@ -1,5 +1,5 @@
 // ctest-labels: threading
-#include "engine/core/qthread.h"
+#include "engine/base/qthread.h"
 
 #include <atomic>
 #include <chrono>

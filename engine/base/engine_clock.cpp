@@ -1,11 +1,11 @@
-#include "engine/core/engine_clock.h"
+#include "engine/base/engine_clock.h"
 
 #include <atomic>
 #include <cstdlib>
 #include <ctime>
 
-#include "engine/core/engine_locks.h"
-#include "engine/core/quarrowlight_log.h"
+#include "engine/base/engine_locks.h"
+#include "engine/base/quarrowlight_log.h"
 #include "platform/tick.h"
 
 namespace {

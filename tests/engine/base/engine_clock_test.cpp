@@ -1,5 +1,5 @@
 // ctest-labels: threading
-#include "engine/core/engine_clock.h"
+#include "engine/base/engine_clock.h"
 
 #include <atomic>
 #include <ctime>

@@ -1,6 +1,4 @@
-#include "engine/net/engine_buffer_pools.h"
-
-#include "engine/net/negative_dns_cache.h"
+#include "engine/base/engine_buffer_pools.h"
 
 namespace {
 constexpr int64_t kSparseFloor = 1024 * 1024;
@@ -60,10 +58,9 @@ void TrimEngineBufferPools(bool withRecordPool)
         RecordBufferPool().Trim(kRecordPoolPeriodicLimit);
 }
 
-void TrimEngineBufferPoolsAtRunEnd()
+void TrimBufferPoolsAtRunEnd()
 {
     TrimEngineBufferPools(false);
     RecordBufferPool().Trim(kRecordPoolRunEndLimit);
     LargeBlockBufferPool().Trim(kLargeBlockPoolRunEndLimit);
-    ClearNegativeDnsCache();
 }

@@ -1,5 +1,5 @@
 #pragma once
-#include "engine/core/qmutex.h"
+#include "engine/base/qmutex.h"
 
 // The engine-wide locks, in the order in which they may be nested: engine
 // lock, registry lock, a task's own lock, then the socket and disk locks.

@@ -3,8 +3,8 @@
 
 #include <vector>
 
-#include "engine/net/buffer_pool.h"
-#include "engine/net/engine_buffer_pools.h"
+#include "engine/base/buffer_pool.h"
+#include "engine/base/engine_buffer_pools.h"
 #include "platform/os_thread.h"
 
 namespace {

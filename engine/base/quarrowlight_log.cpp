@@ -1,10 +1,10 @@
-#include "engine/core/quarrowlight_log.h"
+#include "engine/base/quarrowlight_log.h"
 
 #include <atomic>
 #include <cstdio>
 #include <new>
 
-#include "engine/core/report_hooks.h"
+#include "engine/base/report_hooks.h"
 #include "platform/append_file.h"
 #include "platform/diagnostic_sink.h"
 #include "platform/local_time.h"

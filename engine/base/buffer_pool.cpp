@@ -1,4 +1,4 @@
-#include "engine/net/buffer_pool.h"
+#include "engine/base/buffer_pool.h"
 
 #include <algorithm>
 

@@ -3,7 +3,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/core/qmutex.h"
+#include "engine/base/qmutex.h"
 
 // A lock-protected pool of byte buffers: released buffers stay on a free list
 // for the next request of about the same size. Every buffer is allocated one

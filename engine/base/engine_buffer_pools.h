@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "engine/net/buffer_pool.h"
+#include "engine/base/buffer_pool.h"
 
 // The engine's process-wide buffer pools. They live for the whole process, so
 // a buffer released late never finds its pool gone.
@@ -20,7 +20,6 @@ bool TrimSparsePool(QBufferPool &pool, int percentInUse);
 // pool is also cut to 256 KiB.
 void TrimEngineBufferPools(bool withRecordPool);
 
-// The trim when a task's run ends: as above, the record pool down to 10 KiB
-// and the large block pool to 2 MiB; the socket layer also forgets the host
-// names it failed to resolve, so a later run asks again.
-void TrimEngineBufferPoolsAtRunEnd();
+// The pools' part of the trim when a task's run ends: as above, the record
+// pool down to 10 KiB and the large block pool to 2 MiB.
+void TrimBufferPoolsAtRunEnd();

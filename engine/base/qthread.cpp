@@ -1,6 +1,6 @@
-#include "engine/core/qthread.h"
+#include "engine/base/qthread.h"
 
-#include "engine/core/engine_clock.h"
+#include "engine/base/engine_clock.h"
 #include "platform/thread_id.h"
 #include "platform/tick.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "engine/core/qthread.h"
+#include "engine/base/qthread.h"
 
 // Engine seconds: a counter of whole seconds, 1 at load, never reset. Engine
 // time: calendar seconds, 0 until the time thread first runs. Both are moved

@@ -1,4 +1,4 @@
-#include "engine/core/report_hooks.h"
+#include "engine/base/report_hooks.h"
 
 #include <mutex>
 

@@ -2,7 +2,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "engine/core/qmutex.h"
+#include "engine/base/qmutex.h"
 #include "platform/os_thread.h"
 
 // An object handed to QThread::Start; the thread deletes it when its run ends.
