@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The one test command: set-up, the release build with every test, the unit
+# The one test command: set-up, the include layer check, the release build
+# with every test, the unit
 # tests again under AddressSanitizer + UBSan, the threading tests under
 # ThreadSanitizer, and the fuzz corpora replayed. Exits non-zero on any failure.
 set -uo pipefail
@@ -30,6 +31,7 @@ run_ctest() {
   ctest --test-dir "build/$preset" --output-on-failure -j "$jobs" "$@"
 }
 
+step "layer check" scripts/check_layers.sh
 # A preset whose build failed has no tests to run.
 step "release build" build release && step "release tests" run_ctest release -LE long
 step "asan build" build asan && step "asan unit tests" run_ctest asan -L 'unit|fuzz'

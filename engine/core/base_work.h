@@ -2,8 +2,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/engine_interface.h"
 #include "engine/base/qthread.h"
+#include "engine/core/engine_interface.h"
 #include "engine/core/source_list.h"
 #include "engine/core/task_settings.h"
 #include "engine/core/task_status.h"

@@ -6,9 +6,9 @@
 
 #include "engine/base/engine_clock.h"
 #include "engine/base/engine_locks.h"
+#include "engine/base/quarrowlight_log.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/message_sink.h"
-#include "engine/base/quarrowlight_log.h"
 #include "engine/core/task_registry.h"
 #include "engine/core/udp_server_slot.h"
 #include "engine/core/work_thread.h"

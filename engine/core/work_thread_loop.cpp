@@ -2,14 +2,14 @@
 #include <cstring>
 #include <strings.h>
 
+#include "engine/base/engine_buffer_pools.h"
 #include "engine/base/engine_clock.h"
 #include "engine/base/engine_locks.h"
-#include "engine/core/engine_state.h"
 #include "engine/base/quarrowlight_log.h"
+#include "engine/core/engine_state.h"
 #include "engine/core/work_thread.h"
-#include "engine/base/engine_buffer_pools.h"
-#include "engine/net/run_end_trim.h"
 #include "engine/net/local_address.h"
+#include "engine/net/run_end_trim.h"
 #include "platform/read_file.h"
 #include "platform/socket_wait.h"
 #include "platform/thread_id.h"

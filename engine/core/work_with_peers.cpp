@@ -5,10 +5,10 @@
 #include <strings.h>
 #include <unordered_set>
 
+#include "engine/base/quarrowlight_log.h"
 #include "engine/core/candidate_rules.h"
 #include "engine/core/connection_order.h"
 #include "engine/core/engine_state.h"
-#include "engine/base/quarrowlight_log.h"
 #include "engine/core/swarm_registry.h"
 #include "platform/tick.h"
 

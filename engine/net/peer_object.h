@@ -4,8 +4,8 @@
 #include <memory>
 #include <vector>
 
-#include "engine/core/piece_range.h"
 #include "engine/base/ref_object.h"
+#include "engine/core/piece_range.h"
 #include "engine/net/block_request.h"
 #include "engine/net/peer_id.h"
 #include "engine/net/peer_task.h"

@@ -3,8 +3,8 @@
 #include <memory>
 #include <string_view>
 
-#include "engine/storage/task_phase.h"
 #include "engine/storage/bencode.h"
+#include "engine/storage/task_phase.h"
 #include "engine/storage/torrent_owner.h"
 #include "platform/read_file.h"
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "app/package_controller.h"
 #include "app/base64.h"
+#include "app/package_controller.h"
 #include "app/package_paths.h"
 #include "app/path_text.h"
 #include "engine/base/quarrowlight_log.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/message_sink.h"
 #include "engine/base/report_hooks.h"
+#include "engine/core/message_sink.h"
 #include "engine/core/source_list.h"
 #include "engine/core/task_registry.h"
 #include "engine/core/work_thread.h"

@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "engine/net/dns_diagnostic.h"
-#include "engine/net/run_end_trim.h"
 #include "engine/net/host_addresses.h"
 #include "engine/net/host_lookup.h"
 #include "engine/net/ipv4_address.h"
 #include "engine/net/negative_dns_cache.h"
 #include "engine/net/resolver.h"
+#include "engine/net/run_end_trim.h"
 #include "platform/winsock_codes.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/storage/task_phase.h"
 #include "engine/storage/qelement.h"
+#include "engine/storage/task_phase.h"
 #include "engine/storage/torrent.h"
 #include "engine/storage/torrent_owner.h"
 #include "tests/platform/scratch_folder.h"
