@@ -3,11 +3,11 @@
 #include "app/installer_reasons.h"
 #include "app/package_state.h"
 #include "app/path_text.h"
+#include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
 
 namespace {
 
-constexpr int32_t kLogChannel = 34;
 constexpr char kInstallFailedCaption[] = "安装失败";
 constexpr char kShutdownFailedText[] = "自动关机失败，请手动关机";
 constexpr uint32_t kShutdownDelaySeconds = 60;
@@ -23,14 +23,14 @@ void CPackageController::LaunchInstaller(bool verified)
     if (!services.files.Exists(path)) {
         ShowBox("安装程序丢失", kInstallFailedCaption);
         services.report.FileEvent("11600102", installerName, "用户点击安装按钮，但是找不到安装程序，安装失败");
-        EngineLogWrite("安装失败] [用户点击安装按钮，但是找不到安装程序", kLogChannel);
+        EngineLogWrite("安装失败] [用户点击安装按钮，但是找不到安装程序", LOG_CHANNEL_CONTROLLER);
         state = previous;
         return;
     }
     const int code = services.shell.Open(path, saveFolder);
     state = previous;
     if (code > 32) {
-        EngineLogWrite("开始安装] [用户点击安装按钮", kLogChannel);
+        EngineLogWrite("开始安装] [用户点击安装按钮", LOG_CHANNEL_CONTROLLER);
         installerLaunched = true;
         services.frontEnd.DestroyMainWindow();
         return;
@@ -39,11 +39,11 @@ void CPackageController::LaunchInstaller(bool verified)
                                (verified ? "本次安装前通过了校验" : "本次安装前没有校验") +
                                InstallerOpenFailureText(code);
     ShowBox("安装程序无法正常打开", kInstallFailedCaption);
-    EngineLogWrite(reason.c_str(), kLogChannel);
+    EngineLogWrite(reason.c_str(), LOG_CHANNEL_CONTROLLER);
     try {
         services.report.FileEvent("11600101", installerName, reason);
     } catch (...) {
-        EngineLogWrite("DC failed", kLogChannel);
+        EngineLogWrite("DC failed", LOG_CHANNEL_CONTROLLER);
     }
 }
 
@@ -57,19 +57,19 @@ void CPackageController::OnExit()
 
     QAutoLock hold(lock);
     if (userExit) {
-        EngineLogWrite("用户点击退出按钮", kLogChannel);
+        EngineLogWrite("用户点击退出按钮", LOG_CHANNEL_CONTROLLER);
         const uint32_t now = state;
         if (now != PACKAGE_BACK && now != PACKAGE_READY && now != PACKAGE_FINISHED)
             ReportWithStats("11040000", "");
-        EngineLogWrite("=====================退出=====================", kLogChannel);
+        EngineLogWrite("=====================退出=====================", LOG_CHANNEL_CONTROLLER);
     } else if (installerLaunched) {
-        EngineLogWrite("由于启动了安装程序，退出", kLogChannel);
-        EngineLogWrite("=====================退出=====================", kLogChannel);
+        EngineLogWrite("由于启动了安装程序，退出", LOG_CHANNEL_CONTROLLER);
+        EngineLogWrite("=====================退出=====================", LOG_CHANNEL_CONTROLLER);
     } else {
         ReportWithStats("11990501", "Unknow Exit, maybe crashed");
-        EngineLogWrite("遭遇意外退出", kLogChannel);
+        EngineLogWrite("遭遇意外退出", LOG_CHANNEL_CONTROLLER);
         state = PACKAGE_EXITED;
-        EngineLogWrite("=====================已退出=====================", kLogChannel);
+        EngineLogWrite("=====================已退出=====================", LOG_CHANNEL_CONTROLLER);
     }
     ini.FlushDownloadedBytes();
     // Tasks write to the log and queue reports until they are gone; the

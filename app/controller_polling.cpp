@@ -2,6 +2,7 @@
 
 #include "app/package_state.h"
 #include "app/package_texts.h"
+#include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
 
 #include <algorithm>
@@ -9,7 +10,6 @@
 
 namespace {
 
-constexpr int32_t kLogChannel = 34;
 constexpr uint64_t kMiB = 1048576;
 constexpr uint32_t kComplete = 10000;
 constexpr uint32_t kRecountWaitMs = 50;
@@ -214,7 +214,7 @@ void CPackageController::NoteStateChange()
     seenState = now;
     seenShort = shortNow;
     if (const char *name = PackageStateLogName(now))
-        EngineLogWrite((std::string("Quarrowlight Utility: 下载状态改变为") + name).c_str(), kLogChannel);
+        EngineLogWrite((std::string("Quarrowlight Utility: 下载状态改变为") + name).c_str(), LOG_CHANNEL_CONTROLLER);
     if (!entersFinished)
         return;
     for (int i = 0; i < kPackageFileCount; ++i)
@@ -223,7 +223,7 @@ void CPackageController::NoteStateChange()
         ReportWithStats("11060000", "");
     ReapplySpeedLimit();
     if (shutdownWhenDone) {
-        EngineLogWrite("Quarrowlight Utility: 触发自动关机", kLogChannel);
+        EngineLogWrite("Quarrowlight Utility: 触发自动关机", LOG_CHANNEL_CONTROLLER);
         ShutdownSoon();
     }
 }

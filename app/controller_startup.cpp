@@ -3,13 +3,13 @@
 #include "app/package_paths.h"
 #include "app/package_state.h"
 #include "app/path_text.h"
+#include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
 
 #include <cstring>
 
 namespace {
 
-constexpr int32_t kLogChannel = 34;
 constexpr char kVersionLabel[] = "游戏版本: 1.0.1.92";
 constexpr char kGameId[] = "991002359";
 constexpr char kGameVersion[] = "v1.0.1.92";
@@ -41,7 +41,7 @@ int CPackageController::StartUp()
     iniPath = PackageIniPath(dataFolder, manifest.packageKey);
     ini.SetPath(iniPath);
     WithEngineLog([&](CQuarrowlightLog &log) { log.SetBasePath(logBase.c_str()); });
-    EngineLogWrite("=====================正在初始化=====================", kLogChannel);
+    EngineLogWrite("=====================正在初始化=====================", LOG_CHANNEL_CONTROLLER);
 
     std::string configPath;
     if (ExtractReportConfig(configPath) < 0)
@@ -55,7 +55,7 @@ int CPackageController::StartUp()
     }
     userExit = false;
     installerLaunched = false;
-    EngineLogWrite("自我恢复功能关闭", kLogChannel);
+    EngineLogWrite("自我恢复功能关闭", LOG_CHANNEL_CONTROLLER);
     httpConnections = ReadConnectionBudget(services.connectionOverridePath);
     peerConnections = 126;
 
@@ -84,7 +84,7 @@ int CPackageController::ExtractReportConfig(std::string &configPath)
         configPath.clear();
         return 0;
     }
-    EngineLogWrite(kReportConfigFailed, kLogChannel);
+    EngineLogWrite(kReportConfigFailed, LOG_CHANNEL_CONTROLLER);
     services.report.Event("11400190", kReportConfigFailed, 0);
     return -2;
 }
@@ -159,28 +159,28 @@ void CPackageController::DecideStartMode()
             resumePath[i] = record.resumePath[i];
         UseDefaultResumePaths(true);
         if (hash.empty())
-            EngineLogWrite("恢复下载失败，无法进行续传", kLogChannel);
+            EngineLogWrite("恢复下载失败，无法进行续传", LOG_CHANNEL_CONTROLLER);
     }
 
     if (fresh) {
         state = PACKAGE_READY;
     } else if (allLost) {
-        EngineLogWrite("目标文件全部丢失，退回初始状态", kLogChannel);
+        EngineLogWrite("目标文件全部丢失，退回初始状态", LOG_CHANNEL_CONTROLLER);
         ini.Remove();
         state = PACKAGE_READY;
         ShowBox("目标文件被删除或移动，请重新下载");
         saveFolder = ChooseDefaultSaveFolder(services.files);
     } else if (verified) {
-        EngineLogWrite("下载已经完成，文件正确", kLogChannel);
+        EngineLogWrite("下载已经完成，文件正确", LOG_CHANNEL_CONTROLLER);
         ChooseStorageMode();
         state = PACKAGE_FINISHED;
     } else if (needCheck) {
-        EngineLogWrite("需要文件校验", kLogChannel);
+        EngineLogWrite("需要文件校验", LOG_CHANNEL_CONTROLLER);
         ChooseStorageMode();
         state = PACKAGE_RELOAD;
         services.clock.SleepMs(kReopenSettleMs);
     } else if (resumable) {
-        EngineLogWrite("成功地恢复了下载，可以进行续传", kLogChannel);
+        EngineLogWrite("成功地恢复了下载，可以进行续传", LOG_CHANNEL_CONTROLLER);
         ChooseStorageMode();
         state = PACKAGE_RECOVER;
         services.clock.SleepMs(kReopenSettleMs);
@@ -191,11 +191,11 @@ void CPackageController::ChooseStorageMode()
 {
     switch (services.files.StorageMode(saveFolder)) {
     case TStorageMode::Preallocated:
-        EngineLogWrite("使用磁盘预占", kLogChannel);
+        EngineLogWrite("使用磁盘预占", LOG_CHANNEL_CONTROLLER);
         runningSpaceTest = false;
         break;
     case TStorageMode::Sparse:
-        EngineLogWrite("文件系统支持稀疏文件", kLogChannel);
+        EngineLogWrite("文件系统支持稀疏文件", LOG_CHANNEL_CONTROLLER);
         runningSpaceTest = true;
         break;
     case TStorageMode::Unknown:

@@ -5,6 +5,7 @@
 #include "app/path_text.h"
 #include "app/task_param.h"
 #include "app/verification_start.h"
+#include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
 
 #include <cstdio>
@@ -12,7 +13,6 @@
 
 namespace {
 
-constexpr int32_t kLogChannel = 34;
 constexpr char kStartFailedText[] = "下载启动失败请重试";
 
 } // namespace
@@ -25,7 +25,7 @@ bool CPackageController::PrepareTask(int index, bool newTask)
     if (written >= 0) {
         texts.torrentPath = extractor.WrittenPath();
     } else {
-        EngineLogWrite("Torent 资源释放失败", kLogChannel);
+        EngineLogWrite("Torent 资源释放失败", LOG_CHANNEL_CONTROLLER);
         services.report.Event(newTask ? "11400190" : "11400101", "QLconf资源释放失败", 0);
     }
     if (newTask)
@@ -54,7 +54,7 @@ void CPackageController::CreateTasks()
     ChooseStorageMode();
 
     if (services.engine.InitEngine() != ENGINE_OK) {
-        EngineLogWrite("Begin Download Task] [环境初始化失败", kLogChannel);
+        EngineLogWrite("Begin Download Task] [环境初始化失败", LOG_CHANNEL_CONTROLLER);
         services.report.Event("11400101", "Begin Download Task 环境初始化失败", 0);
         services.frontEnd.ShowModalMessage(kStartFailedText, kMessageCaption);
     } else {
@@ -75,7 +75,7 @@ void CPackageController::ReopenTasks()
     runSeconds = totalSeconds = 0;
     services.engine.EnableHttpWrap(1);
     if (services.engine.InitEngine() != ENGINE_OK) {
-        EngineLogWrite("Reload Download Task] [环境初始化失败", kLogChannel);
+        EngineLogWrite("Reload Download Task] [环境初始化失败", LOG_CHANNEL_CONTROLLER);
         services.report.Event("11400101", "继续下载：环境初始化失败", 0);
         services.frontEnd.ShowModalMessage(kStartFailedText, kMessageCaption);
         return;
@@ -104,12 +104,12 @@ bool CPackageController::ReopenTask(int index, bool force)
     if (PrepareTask(index, false))
         result = services.engine.RecoverDownloadTask(param[index], force);
     if (result == ENGINE_OK) {
-        EngineLogWrite("Reload 成功", kLogChannel);
+        EngineLogWrite("Reload 成功", LOG_CHANNEL_CONTROLLER);
         task[index] = param[index].hTask;
         ini.WriteReopenedTask(index, manifest.name[index]);
         return true;
     }
-    EngineLogWrite("Reload 失败", kLogChannel);
+    EngineLogWrite("Reload 失败", LOG_CHANNEL_CONTROLLER);
     char text[64];
     std::snprintf(text, sizeof text, "ErrorCode : %d", result);
     ShowBox(text);

@@ -4,6 +4,8 @@
 #include <openssl/evp.h>
 #include <vector>
 
+#include "engine/base/hex_digits.h"
+
 namespace {
 
 constexpr uint64_t kPieceBytes = 4096;
@@ -59,11 +61,7 @@ TFileDigest FileMd5(IAppFileSystem &files, const std::string &path, const std::f
     unsigned int length = 0;
     if (EVP_DigestFinal_ex(context.get(), md, &length) != 1 || length != 16)
         return digest;
-    static const char kHex[] = "0123456789abcdef";
-    for (unsigned int i = 0; i < length; ++i) {
-        digest.hex.push_back(kHex[md[i] >> 4]);
-        digest.hex.push_back(kHex[md[i] & 15]);
-    }
+    AppendLowerHex(digest.hex, md, length);
     digest.outcome = Md5Outcome::Done;
     return digest;
 }

@@ -2,6 +2,7 @@
 
 #include "app/file_md5.h"
 #include "app/package_state.h"
+#include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
 
 #include <cstdio>
@@ -9,7 +10,6 @@
 
 namespace {
 
-constexpr int32_t kLogChannel = 34;
 constexpr uint32_t kWaitSliceMs = 100;
 constexpr uint32_t kComplete = 10000;
 
@@ -47,13 +47,13 @@ bool CPackageVerifier::VerifyFile(int index, bool first)
         status.mismatchSeen = true;
         status.checkIndex = index;
         status.checkProgress = 0;
-        EngineLogFormat(kLogChannel, "MD5不匹配：%s，Except：%s，Actural：%s", name, expected.c_str(),
+        EngineLogFormat(LOG_CHANNEL_CONTROLLER, "MD5不匹配：%s，Except：%s，Actural：%s", name, expected.c_str(),
                         digest.hex.c_str());
         if (first)
             status.SetLastActualMd5(digest.hex);
         return false;
     }
-    EngineLogFormat(kLogChannel, "MD5匹配：%s，Except：%s，Actural：%s", name, expected.c_str(), digest.hex.c_str());
+    EngineLogFormat(LOG_CHANNEL_CONTROLLER, "MD5匹配：%s，Except：%s，Actural：%s", name, expected.c_str(), digest.hex.c_str());
     return true;
 }
 

@@ -2,11 +2,8 @@
 
 #include "app/base64.h"
 #include "app/path_text.h"
+#include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
-
-namespace {
-constexpr int32_t kLogChannel = 7;
-} // namespace
 
 CResourceExtractor::CResourceExtractor(IResourceSource &resources, IAppFileSystem &files)
     : resources(resources), files(files)
@@ -71,13 +68,13 @@ int CResourceExtractor::ExtractResource(int32_t id, const std::string &folder, c
         files.MakeFolders(folder);
     if (plainName && WriteResourceFile(id, type, path, decode) == 1)
         return 0;
-    EngineLogFormat(kLogChannel, "Quarrowlight UI : 释放文件(path=%s)第一次失败", path.c_str());
+    EngineLogFormat(LOG_CHANNEL_FRONT_END, "Quarrowlight UI : 释放文件(path=%s)第一次失败", path.c_str());
 
     path = JoinPath(files.TempFolder(), fileName);
     if (plainName && WriteResourceFile(id, type, path, decode) == 1)
         return 1;
     if (!plainName)
         Fail(ResourceFailure::CreateFailed);
-    EngineLogFormat(kLogChannel, "Quarrowlight UI : 初始化失败，释放文件(path=%s)第二次失败", path.c_str());
+    EngineLogFormat(LOG_CHANNEL_FRONT_END, "Quarrowlight UI : 初始化失败，释放文件(path=%s)第二次失败", path.c_str());
     return -1;
 }

@@ -1,11 +1,10 @@
 #include "app/power_control.h"
 
+#include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
 #include "platform/power_off.h"
 
 namespace {
-
-constexpr int32_t kLogChannel = 34;
 
 // Privileges have no counterpart here: the shutdown program decides who may
 // power off.
@@ -25,7 +24,7 @@ public:
     bool SetShutdownPrivilege(bool) override { return true; }
     bool RequestShutdown(uint32_t delaySeconds, const std::string &message) override
     {
-        EngineLogFormat(kLogChannel, "shutdown requested (not made): in %u s, %s", delaySeconds, message.c_str());
+        EngineLogFormat(LOG_CHANNEL_CONTROLLER, "shutdown requested (not made): in %u s, %s", delaySeconds, message.c_str());
         return true;
     }
 };

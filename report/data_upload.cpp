@@ -1,5 +1,6 @@
 #include "report/data_upload.h"
 
+#include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
 #include "report/download_report.h"
 
@@ -37,7 +38,7 @@ void DataUpload::Deliver(const std::vector<TQueuedReport> &reports)
         if (!Ready() || component == nullptr)
             continue;
         if (report.code.empty() && report.fragment.empty()) {
-            EngineLogWrite("Data Upload Failed with Empty Code Or Body", kDataUploadLogChannel);
+            EngineLogWrite("Data Upload Failed with Empty Code Or Body", LOG_CHANNEL_DATA_UPLOAD);
             continue;
         }
         ++handedCount;

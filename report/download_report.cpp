@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "engine/base/qmutex.h"
+#include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
 #include "engine/base/report_hooks.h"
 #include "report/data_statistics_factory.h"
@@ -25,9 +26,9 @@ std::string identification;
 void LogBuildFailure(const std::string &code)
 {
     unsigned long lastError = static_cast<unsigned long>(errno);
-    EngineLogWrite("A exception catched in dataupload", kDataUploadLogChannel);
-    EngineLogWrite(("CODE : (" + code + ")").c_str(), kDataUploadLogChannel);
-    EngineLogFormat(kDataUploadLogChannel, "ErrorCode : (%lu)", lastError);
+    EngineLogWrite("A exception catched in dataupload", LOG_CHANNEL_DATA_UPLOAD);
+    EngineLogWrite(("CODE : (" + code + ")").c_str(), LOG_CHANNEL_DATA_UPLOAD);
+    EngineLogFormat(LOG_CHANNEL_DATA_UPLOAD, "ErrorCode : (%lu)", lastError);
 }
 } // namespace
 
@@ -62,7 +63,7 @@ void ReportEventWithStats(const std::string &code, const std::string &serverIp, 
     QAutoLock hold(UploadGuard());
     if (currentUpload == nullptr || !currentUpload->IsRunning())
         return;
-    EngineLogWrite(code.c_str(), kDataUploadLogChannel);
+    EngineLogWrite(code.c_str(), LOG_CHANNEL_DATA_UPLOAD);
     try {
         TReportFields fields{serverIp,       httpResult,       totalTime,     totalBytes,      averageSpeed,
                              progress,       httpTotalBytes,   httpAverageSpeed, p2pTotalBytes, p2pAverageSpeed,

@@ -6,9 +6,6 @@
 // application and the engine from any thread and posted in batches by the
 // reporting thread to the collection endpoints of the configuration ini.
 
-// The log channel of the report and of the application's report events.
-inline constexpr int32_t kDataUploadLogChannel = 28;
-
 // Starts reporting: gives the statistics component the configuration (an
 // empty path leaves reporting off), keeps the four texts when all are given,
 // starts the reporting thread and installs the log's report hooks (stopping

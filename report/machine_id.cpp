@@ -1,25 +1,15 @@
 #include "report/machine_id.h"
 
-#include <cctype>
 #include <cstdio>
 #include <limits>
 
+#include "engine/base/hex_digits.h"
 #include "platform/fact_files.h"
 #include "report/proc_facts.h"
 
 namespace {
 constexpr size_t kSmallFact = 4096;
 const char *const kNetFolder = "/sys/class/net";
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 uint32_t VolumeSerial(const TProfileSources &sources)
 {
@@ -28,7 +18,7 @@ uint32_t VolumeSerial(const TProfileSources &sources)
         return 0;
     uint32_t serial = 0;
     for (size_t i = 0; i < 8; ++i) {
-        int digit = HexValue(text[i]);
+        int digit = HexDigitValue(text[i]);
         if (digit < 0)
             return 0;
         serial = (serial << 4) | static_cast<uint32_t>(digit);
@@ -84,8 +74,8 @@ std::optional<std::array<uint8_t, 6>> ParseMacText(const std::string &text)
         return std::nullopt;
     std::array<uint8_t, 6> mac{};
     for (size_t i = 0; i < 6; ++i) {
-        int high = HexValue(text[3 * i]);
-        int low = HexValue(text[3 * i + 1]);
+        int high = HexDigitValue(text[3 * i]);
+        int low = HexDigitValue(text[3 * i + 1]);
         if (high < 0 || low < 0 || (i < 5 && text[3 * i + 2] != ':'))
             return std::nullopt;
         mac[i] = static_cast<uint8_t>(high * 16 + low);

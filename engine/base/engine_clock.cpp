@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "engine/base/engine_locks.h"
+#include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
 #include "platform/tick.h"
 
@@ -49,7 +50,7 @@ void StopTimeThread()
     if (stopping == nullptr)
         return;
     stopping->Stop();
-    EngineLogWrite("Time Ensure Thread Stopped.. ", 22);
+    EngineLogWrite("Time Ensure Thread Stopped.. ", LOG_CHANNEL_CLOCK);
     delete stopping;
 }
 

@@ -6,6 +6,7 @@
 
 #include "engine/base/engine_clock.h"
 #include "engine/base/engine_locks.h"
+#include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/message_sink.h"
@@ -120,7 +121,7 @@ int32_t CreateTask(TTaskParam *param, bool skipDuplicateTest, const char *verb, 
         return ENGINE_DUPLICATE_TASK;
     }
     param->hTask = task->Handle();
-    EngineLogFormat(23, "%s %s, Download, ID : %lu] [Target File : (%s) ", verb, task->KindText(),
+    EngineLogFormat(LOG_CHANNEL_DOWNLOAD, "%s %s, Download, ID : %lu] [Target File : (%s) ", verb, task->KindText(),
                     static_cast<unsigned long>(reinterpret_cast<uintptr_t>(task->Handle())), task->targetFile.c_str());
     created = task;
     return ENGINE_OK;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
 #include "engine/net/peer_factory.h"
 #include "platform/remove_file.h"
@@ -61,7 +62,7 @@ int32_t TWorkThread::PauseDownload()
 
 int32_t TWorkThread::RestartDownload()
 {
-    EngineLogWrite("Download Restarted..", 2);
+    EngineLogWrite("Download Restarted..", LOG_CHANNEL_TASK_STATE);
     if (!Stop())
         return ENGINE_TASK_FAILED;
     std::string path = DataFilePath(0);

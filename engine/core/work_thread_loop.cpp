@@ -5,6 +5,7 @@
 #include "engine/base/engine_buffer_pools.h"
 #include "engine/base/engine_clock.h"
 #include "engine/base/engine_locks.h"
+#include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/work_thread.h"
@@ -114,7 +115,7 @@ void TWorkThread::MainRoutine()
 void TWorkThread::LoopBody(bool &finished)
 {
     if (CheckComplete(taskClock)) {
-        EngineLogFormat(23, "TID : %5lu] [%s is Download Complete", static_cast<unsigned long>(platform::CurrentThreadId()),
+        EngineLogFormat(LOG_CHANNEL_DOWNLOAD, "TID : %5lu] [%s is Download Complete", static_cast<unsigned long>(platform::CurrentThreadId()),
                         targetFile.c_str());
         finished = true;
         return;

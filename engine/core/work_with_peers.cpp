@@ -5,6 +5,7 @@
 #include <strings.h>
 #include <unordered_set>
 
+#include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
 #include "engine/core/candidate_rules.h"
 #include "engine/core/connection_order.h"
@@ -115,7 +116,7 @@ void TWorkWithPeers::ResetPeers()
         try {
             candidate->Release();
         } catch (...) {
-            EngineLogWrite("ClearPeerId Failed..", 38);
+            EngineLogWrite("ClearPeerId Failed..", LOG_CHANNEL_PEERS);
         }
     }
     candidates.clear();

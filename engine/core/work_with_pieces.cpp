@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include "engine/base/engine_clock.h"
+#include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
 #include "engine/storage/pieces.h"
 #include "engine/storage/torrent.h"
@@ -17,7 +18,6 @@ constexpr int64_t kMaxHttpPieces = 2048;
 constexpr char kDefaultHttpName[] = "index.htm";
 constexpr char kFileScheme[] = "file://";
 // The log channel of the task state file's troubles.
-constexpr int32_t kStateFileChannel = 2;
 
 // A file name a server may choose, kept to one plain path element.
 std::string SafeFileName(std::string name)
@@ -262,7 +262,7 @@ void TWorkWithPieces::SaveResumeRecord()
     // record says they are there.
     pieces->FlushVerified();
     if (!pieces->SyncFiles()) {
-        EngineLogFormat(kStateFileChannel, "Data not synced, task state kept as before: %s", resumePath.c_str());
+        EngineLogFormat(LOG_CHANNEL_TASK_STATE, "Data not synced, task state kept as before: %s", resumePath.c_str());
         return;
     }
     pieces->BuildResumeRecord();
@@ -279,7 +279,7 @@ void TWorkWithPieces::SaveResumeRecord()
     // Written without the task's lock: the interface's readers need not wait
     // for the disk. Only this worker changes the values.
     if (!SaveStateFile(resumePath, values)) {
-        EngineLogFormat(kStateFileChannel, "Task state not saved: %s", resumePath.c_str());
+        EngineLogFormat(LOG_CHANNEL_TASK_STATE, "Task state not saved: %s", resumePath.c_str());
         return;
     }
     {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
 #include "engine/net/dns_diagnostic.h"
 #include "engine/net/ipv4_address.h"
@@ -11,8 +12,6 @@
 
 namespace {
 constexpr uint32_t kLookupTimeoutMs = 3000;
-constexpr int32_t kInvalidIpChannel = 13;
-constexpr int32_t kInvalidHostChannel = 29;
 
 // Set by a failure, cleared by a success: one diagnostic per run of failures.
 std::atomic<bool> failureReported{false};
@@ -23,7 +22,7 @@ int32_t Failed(const std::string &host, int32_t error)
         AddToNegativeDnsCache(host);
     if (!failureReported.exchange(true))
         ReportDnsDiagnostic(static_cast<uint32_t>(error), host);
-    EngineLogFormat(kInvalidHostChannel, "Invalid Host: %s", host.c_str());
+    EngineLogFormat(LOG_CHANNEL_INVALID_HOST, "Invalid Host: %s", host.c_str());
     return -1;
 }
 } // namespace
@@ -33,7 +32,7 @@ int32_t HostToAddresses(const std::string &host, std::set<uint32_t> &addresses)
     if (IsDigitsAndDots(host)) {
         uint32_t parsed = DottedParse(host);
         if (parsed == kNoAddress) {
-            EngineLogFormat(kInvalidIpChannel, "无效 IP: %s", host.c_str());
+            EngineLogFormat(LOG_CHANNEL_INVALID_IP, "无效 IP: %s", host.c_str());
             return 0;
         }
         addresses.insert(HostToNetwork32(parsed));

@@ -1,19 +1,6 @@
 #include "engine/net/http_chunked_decoder.h"
 
-namespace {
-
-int HexValue(uint8_t c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-} // namespace
+#include "engine/base/hex_digits.h"
 
 THttpChunkedDecoder::Stage THttpChunkedDecoder::SizeByte(uint8_t c)
 {
@@ -30,7 +17,7 @@ THttpChunkedDecoder::Stage THttpChunkedDecoder::SizeByte(uint8_t c)
     }
     if (stage == Stage::Extension)
         return Stage::Extension;
-    int value = HexValue(c);
+    int value = HexDigitValue(static_cast<char>(c));
     if (value >= 0) {
         if (++digits > kMaxSizeDigits)
             return Stage::Bad;

@@ -4,13 +4,13 @@
 #include <cstring>
 
 #include "engine/base/engine_clock.h"
+#include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
 #include "engine/net/http_redirect.h"
 #include "engine/net/http_request.h"
 
 namespace {
 // The HTTP trace channel.
-constexpr int32_t kLogChannel = 25;
 constexpr int32_t kHeaderTimeout = 15;
 constexpr int32_t kBodyTimeout = 30;
 constexpr int32_t kSlowSpeed = 2047;
@@ -97,7 +97,7 @@ bool THttpPeer::QueueRequest()
     get.position = position;
     std::string request = BuildHttpGet(get);
     if (request.empty()) {
-        EngineLogFormat(kLogChannel, "HTTP request refused for %.512s: unsafe or overlong URL parts",
+        EngineLogFormat(LOG_CHANNEL_HTTP, "HTTP request refused for %.512s: unsafe or overlong URL parts",
                         address->url.c_str());
         CloseSocket();
         stage = PEER_STAGE_NONE;
@@ -179,7 +179,7 @@ void THttpPeer::ConsumeBody(int64_t count)
 
 bool THttpPeer::Refuse(const std::string &why, int32_t penalty)
 {
-    EngineLogFormat(kLogChannel, "HTTP answer from %.512s refused: %.512s", address->url.c_str(), why.c_str());
+    EngineLogFormat(LOG_CHANNEL_HTTP, "HTTP answer from %.512s refused: %.512s", address->url.c_str(), why.c_str());
     CloseSocket();
     task->Penalize(address, this, penalty);
     return false;
@@ -224,7 +224,7 @@ bool THttpPeer::ReadHeader(int32_t budget)
         return AcceptSuccess();
     if (status >= 300 && status < 400)
         return FollowRedirect();
-    EngineLogFormat(kLogChannel, "HTTP %d %.128s from %.512s", status, responseHeader.reason.c_str(),
+    EngineLogFormat(LOG_CHANNEL_HTTP, "HTTP %d %.128s from %.512s", status, responseHeader.reason.c_str(),
                     address->url.c_str());
     CloseSocket();
     if (status >= 400 && status < 500)
@@ -241,7 +241,7 @@ bool THttpPeer::CheckBodyPlacement()
     // A server that ignores Range sends the whole file: the stream is read
     // from byte 0 and the bytes before the wanted block are skipped.
     if (frame.start == 0 && !frame.hasRange && !WholeContent()) {
-        EngineLogFormat(kLogChannel, "HTTP server of %.512s ignored the range from %lld; reading from byte 0",
+        EngineLogFormat(LOG_CHANNEL_HTTP, "HTTP server of %.512s ignored the range from %lld; reading from byte 0",
                         address->url.c_str(), static_cast<long long>(position));
         rangeIgnored = true;
         position = 0;
@@ -310,7 +310,7 @@ bool THttpPeer::FollowRedirect()
     THttpRedirectVerdict verdict = ResolveHttpRedirect(location, parts.host, address->port, target);
     CloseSocket();
     if (verdict != THttpRedirectVerdict::Follow) {
-        EngineLogFormat(kLogChannel, "HTTP %d from %.512s: %.768s", responseHeader.statusCode, address->url.c_str(),
+        EngineLogFormat(LOG_CHANNEL_HTTP, "HTTP %d from %.512s: %.768s", responseHeader.statusCode, address->url.c_str(),
                         target.c_str());
         if (verdict == THttpRedirectVerdict::NoLocation)
             task->Penalize(address, this, kServerPenalty);
@@ -319,7 +319,7 @@ bool THttpPeer::FollowRedirect()
         return false;
     }
     if (parts.redirectHops >= kHttpMaxRedirectHops) {
-        EngineLogFormat(kLogChannel, "HTTP redirect from %.512s refused: more than %d hops", address->url.c_str(),
+        EngineLogFormat(LOG_CHANNEL_HTTP, "HTTP redirect from %.512s refused: more than %d hops", address->url.c_str(),
                         kHttpMaxRedirectHops);
         task->RemoveAddress(address);
         return false;
@@ -344,7 +344,7 @@ bool THttpPeer::FollowRedirect()
     } else if (next->invalidHost) {
         task->HostNotFound();
     } else {
-        EngineLogFormat(kLogChannel, "HTTP redirect target %.768s does not parse", target.c_str());
+        EngineLogFormat(LOG_CHANNEL_HTTP, "HTTP redirect target %.768s does not parse", target.c_str());
     }
     next->Release();
     state = PEER_STATE_FINISHED;
@@ -387,7 +387,7 @@ bool THttpPeer::ReadWholeContent(int32_t budget)
             parts.contentComplete = true;
             return true;
         }
-        EngineLogFormat(kLogChannel, "HTTP body of %.512s ended after %zu bytes", address->url.c_str(),
+        EngineLogFormat(LOG_CHANNEL_HTTP, "HTTP body of %.512s ended after %zu bytes", address->url.c_str(),
                         parts.content.size());
         return false;
     }

@@ -1,10 +1,10 @@
 #include "engine/net/peer_factory.h"
 
+#include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
 #include "engine/net/http_peer.h"
 
 namespace {
-constexpr int32_t kPeerLogChannel = 38;
 
 const char *KindName(int32_t kind)
 {
@@ -25,7 +25,7 @@ TPeerObject *NewPeerObject(IPeerTask *task, int32_t kind)
 {
     if (kind == PEER_KIND_HTTP)
         return new THttpPeer(task);
-    EngineLogFormat(kPeerLogChannel, "Create Peer Failed: %s (kind %d) is not supported", KindName(kind),
+    EngineLogFormat(LOG_CHANNEL_PEERS, "Create Peer Failed: %s (kind %d) is not supported", KindName(kind),
                     static_cast<int>(kind));
     return nullptr;
 }

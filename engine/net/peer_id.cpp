@@ -4,6 +4,7 @@
 #include <set>
 #include <strings.h>
 
+#include "engine/base/hex_digits.h"
 #include "engine/net/host_addresses.h"
 #include "engine/net/ipv4_address.h"
 
@@ -21,17 +22,6 @@ bool StartsWith(const std::string &text, const char *prefix)
 {
     size_t n = std::char_traits<char>::length(prefix);
     return text.size() >= n && strncasecmp(text.c_str(), prefix, n) == 0;
-}
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // A decimal port of 1..65535 and nothing else; 0 otherwise.
@@ -73,8 +63,8 @@ std::string PercentDecode(const std::string &text, size_t limit)
         }
         if (i + 2 >= text.size())
             break;
-        int high = HexValue(text[i + 1]);
-        int low = HexValue(text[i + 2]);
+        int high = HexDigitValue(text[i + 1]);
+        int low = HexDigitValue(text[i + 2]);
         if (high < 0 || low < 0) {
             out.push_back('%');
             continue;
@@ -87,7 +77,6 @@ std::string PercentDecode(const std::string &text, size_t limit)
 
 std::string PercentEncodeUnsafe(const std::string &text)
 {
-    static const char digits[] = "0123456789abcdef";
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
@@ -96,8 +85,7 @@ std::string PercentEncodeUnsafe(const std::string &text)
             out.push_back(c);
         } else {
             out.push_back('%');
-            out.push_back(digits[byte >> 4]);
-            out.push_back(digits[byte & 15]);
+            AppendLowerHex(out, &byte, 1);
         }
     }
     return out;

@@ -5,20 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/base/peer_kind.h"
 #include "engine/base/ref_object.h"
-
-// Kinds of remote parties. Server sources are the kinds in kPeerKindServers.
-enum : int32_t {
-    PEER_KIND_BT = 1,
-    PEER_KIND_HTTP = 2,
-    PEER_KIND_FTP = 4,
-    PEER_KIND_TRACKER = 8,
-};
-constexpr int32_t kPeerKindServers = PEER_KIND_HTTP | PEER_KIND_FTP;
-inline bool IsServerKind(int32_t kind)
-{
-    return (kind & kPeerKindServers) != 0;
-}
 
 // Longest peer URL accepted, before and after normalisation.
 constexpr size_t kMaxPeerUrlBytes = 4096;

@@ -5,6 +5,7 @@
 
 #include "engine/base/engine_clock.h"
 #include "engine/net/listen_settings.h"
+#include "engine/storage/pieces.h"
 
 namespace {
 constexpr int32_t kFocusDistance = 6;
@@ -398,7 +399,7 @@ bool TPeerObject::DeliverBlock(int64_t block, int32_t length, const uint8_t *byt
     auto piece = static_cast<int32_t>(block * kBlockBytes / pieceLength);
     bool needed = false;
     int32_t taken = task->WriteBlock(block, length, bytes, this, &needed);
-    if (taken == -99) {
+    if (taken == TPieces::kPieceCorrupt) {
         task->ReportNotRequested(piece);
         ++failures;
         return false;

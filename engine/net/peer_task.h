@@ -52,7 +52,7 @@ public:
     // The piece a reader waits for, or -1.
     virtual int32_t FocusPiece() = 0;
     virtual bool EndGame() = 0;
-    // Stores a block: bytes taken, -99 when the completed piece failed its
+    // Stores a block: bytes taken, TPieces::kPieceCorrupt when the completed piece failed its
     // hash, -1 when the block maps to no piece; needed tells whether the
     // piece still wanted the data.
     virtual int32_t WriteBlock(int64_t block, int32_t length, const uint8_t *bytes, IBlockSource *source,

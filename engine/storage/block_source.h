@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/base/peer_kind.h"
+
 // The connection that delivered a piece's blocks, as the piece store sees it:
 // the store keeps it counted while it is a piece's source, judges it by the
 // piece's hash and never touches it otherwise.
@@ -9,7 +11,7 @@ class IBlockSource {
 public:
     virtual void AddSourceReference() = 0;
     virtual void ReleaseSourceReference() = 0;
-    // Peer kind: 1 BitTorrent peer, 2 HTTP source, 4 FTP source.
+    // One of PEER_KIND_BT, PEER_KIND_HTTP and PEER_KIND_FTP.
     virtual int32_t SourceKind() const = 0;
     // The remote IPv4 address in network order, and the port.
     virtual uint32_t SourceAddress() const = 0;
@@ -24,10 +26,6 @@ public:
 protected:
     ~IBlockSource() = default;
 };
-
-constexpr int32_t kSourceKindBitTorrent = 1;
-constexpr int32_t kSourceKindHttp = 2;
-constexpr int32_t kSourceKindFtp = 4;
 
 // The report of a corrupt piece from a BitTorrent peer; the task sends it to
 // the download report (event "11500102").

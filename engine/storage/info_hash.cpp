@@ -4,9 +4,9 @@
 
 #include <openssl/evp.h>
 
-namespace {
+#include "engine/base/hex_digits.h"
 
-const char kHexDigits[] = "0123456789abcdef";
+namespace {
 
 bool IsAsciiAlphanumeric(uint8_t c)
 {
@@ -43,8 +43,7 @@ std::string TInfoHash::Percent() const
             text += static_cast<char>(b);
         } else {
             text += '%';
-            text += kHexDigits[b >> 4];
-            text += kHexDigits[b & 0x0F];
+            AppendLowerHex(text, &b, 1);
         }
     }
     return text;
@@ -54,9 +53,6 @@ std::string TInfoHash::Hex() const
 {
     std::string text;
     text.reserve(kSize * 2);
-    for (uint8_t b : bytes) {
-        text += kHexDigits[b >> 4];
-        text += kHexDigits[b & 0x0F];
-    }
+    AppendLowerHex(text, bytes.data(), bytes.size());
     return text;
 }

@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "engine/base/engine_locks.h"
+#include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
 #include "engine/storage/pieces.h"
 #include "platform/crash_point.h"
@@ -18,7 +19,6 @@ constexpr uint32_t kStopPollMs = 100;
 constexpr int32_t kHandleBudget = 128;
 constexpr int32_t kHandleStep = 262144;
 // The log channel of task completion.
-constexpr int32_t kCompletionChannel = 23;
 
 std::string DirectoryOf(const std::string &path)
 {
@@ -322,7 +322,7 @@ void TPieces::GiveFinalName(TTaskFile &file)
     // The data must be durable before the name vouches for it.
     TDiskFile data;
     if (!data.Open(file.diskPath, true, false) || !data.SyncData()) {
-        EngineLogFormat(kCompletionChannel, "Data file not synced, kept as %s", file.diskPath.c_str());
+        EngineLogFormat(LOG_CHANNEL_DOWNLOAD, "Data file not synced, kept as %s", file.diskPath.c_str());
         return;
     }
     data.Close();
@@ -331,7 +331,7 @@ void TPieces::GiveFinalName(TTaskFile &file)
     // temporary name and the rename is tried again at the next finishing.
     const platform::MoveResult moved = platform::MoveFileNoReplace(file.diskPath, file.finalPath);
     if (moved == platform::MoveResult::TargetExists)
-        EngineLogFormat(kCompletionChannel, "%s already exists, data kept as %s", file.finalPath.c_str(),
+        EngineLogFormat(LOG_CHANNEL_DOWNLOAD, "%s already exists, data kept as %s", file.finalPath.c_str(),
                         file.diskPath.c_str());
     if (moved != platform::MoveResult::Moved)
         return;

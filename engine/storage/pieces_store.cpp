@@ -98,7 +98,7 @@ void TPieces::LeavePartialList(int32_t index)
 
 void TPieces::ReportCorruptPiece(const TPiece &piece)
 {
-    if (piece.source == nullptr || piece.source->SourceKind() != kSourceKindBitTorrent || !corruptReporter)
+    if (piece.source == nullptr || piece.source->SourceKind() != PEER_KIND_BT || !corruptReporter)
         return;
     TCorruptPieceReport report;
     report.eventCode = kCorruptPieceEvent;
@@ -141,7 +141,7 @@ bool TPieces::VerifyPiece(TPiece &piece, bool report)
     if (piece.source != nullptr && piece.sourceBytes >= piece.length) {
         piece.source->CountWholePiece();
         const int32_t kind = piece.source->SourceKind();
-        if (kind == kSourceKindHttp || kind == kSourceKindFtp)
+        if (kind == PEER_KIND_HTTP || kind == PEER_KIND_FTP)
             piece.source->CountBadPiece();
     }
     ResetPiece(piece);

@@ -41,7 +41,7 @@ protected:
 TEST_F(PieceStore, CompletePieceIsVerifiedInMemoryThenWrittenWhole)
 {
     PiecesHandle pieces = Build(3 * 65536 + 1000, 65536);
-    CountingSource source(kSourceKindHttp);
+    CountingSource source(PEER_KIND_HTTP);
     FeedBlocks(*pieces, stream, 65536, 2 * 65536, &source);
     EXPECT_FALSE(pieces->IsNeeded(1));
     EXPECT_FALSE(pieces->IsPieceComplete(1)); // verified, not yet on disk
@@ -68,7 +68,7 @@ TEST_F(PieceStore, CompletePieceIsVerifiedInMemoryThenWrittenWhole)
 TEST_F(PieceStore, CorruptPieceFromABitTorrentPeerIsReportedAndFetchedAgain)
 {
     PiecesHandle pieces = Build(4 * 65536, 65536);
-    CountingSource peer(kSourceKindBitTorrent);
+    CountingSource peer(PEER_KIND_BT);
     peer.address = 0x0700000A; // 10.0.0.7 in network order
     peer.port = 6881;
     std::string bad = stream.substr(2 * 65536, 65536);
@@ -97,7 +97,7 @@ TEST_F(PieceStore, CorruptPieceFromABitTorrentPeerIsReportedAndFetchedAgain)
 TEST_F(PieceStore, CorruptPieceFromAServerIsCountedNotReported)
 {
     PiecesHandle pieces = Build(2 * 65536, 65536);
-    CountingSource server(kSourceKindHttp);
+    CountingSource server(PEER_KIND_HTTP);
     std::string bad = stream.substr(0, 65536);
     bad[0] ^= 1;
     FeedBlocks(*pieces, bad, 0, 65536, &server);
@@ -145,7 +145,7 @@ TEST_F(PieceStore, StalledPieceIsWrittenInWholeUnitsAndStillVerifies)
 {
     const int32_t piece = 4 * kUnit;
     PiecesHandle pieces = Build(2 * piece, piece);
-    CountingSource source(kSourceKindHttp);
+    CountingSource source(PEER_KIND_HTTP);
     // 18 blocks from the start, and one block further on.
     const int32_t head = 18 * kBlock;
     FeedBlocks(*pieces, stream, 0, head, &source);

@@ -1,0 +1,9 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// The value of one hexadecimal digit (either case), or -1.
+int HexDigitValue(char c);
+// Appends each byte as two lower-case hexadecimal digits.
+void AppendLowerHex(std::string &out, const uint8_t *bytes, size_t length);
