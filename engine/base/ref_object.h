@@ -2,10 +2,13 @@
 #include <atomic>
 #include <cstdint>
 
+#include "engine/base/ref_handle.h"
+
 // Intrusive reference counting for objects that several owners share (peer
 // addresses and objects, data files, metainfo). A new object holds one
-// reference; the last Release deletes it. Counts are atomic because a peer
-// record may be released by another thread than the one that took it.
+// reference; the last Release deletes it. Owners hold them through TRef.
+// Counts are atomic because a peer record may be released by another thread
+// than the one that took it.
 class TRefObject {
 public:
     TRefObject() = default;

@@ -33,13 +33,13 @@ TRankKey KeyOf(TPeerObject &peer, bool complete)
 }
 } // namespace
 
-void SortConnections(std::vector<TPeerObject *> &connections, bool complete)
+void SortConnections(std::vector<TRef<TPeerObject>> &connections, bool complete)
 {
-    std::vector<std::pair<TRankKey, TPeerObject *>> keyed;
+    std::vector<std::pair<TRankKey, TRef<TPeerObject>>> keyed;
     keyed.reserve(connections.size());
-    for (TPeerObject *peer : connections)
-        keyed.emplace_back(KeyOf(*peer, complete), peer);
+    for (TRef<TPeerObject> &peer : connections)
+        keyed.emplace_back(KeyOf(*peer, complete), std::move(peer));
     std::stable_sort(keyed.begin(), keyed.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
     for (size_t i = 0; i < keyed.size(); ++i)
-        connections[i] = keyed[i].second;
+        connections[i] = std::move(keyed[i].second);
 }

@@ -1,6 +1,8 @@
 #pragma once
 #include <vector>
 
+#include "engine/base/ref_handle.h"
+
 class TPeerObject;
 
 // Sorts connections best first, the worst last, so that dropping walks from
@@ -8,4 +10,4 @@ class TPeerObject;
 // socket download speed, upload rate and received total; once complete by
 // choke state and piece count, then upload rate and socket upload speed.
 // Rates and speeds compare in 2048-byte steps.
-void SortConnections(std::vector<TPeerObject *> &connections, bool complete);
+void SortConnections(std::vector<TRef<TPeerObject>> &connections, bool complete);

@@ -34,7 +34,7 @@ bool TWorkWithPeers::Eligible(TPeerId &c)
 
 TWorkWithPeers::TOpenResult TWorkWithPeers::OpenConnection(TPeerId &candidate)
 {
-    TPeerObject *peer = CreatePeer(candidate.kind);
+    TRef<TPeerObject> peer = CreatePeer(candidate.kind);
     if (peer == nullptr) {
         // A kind this engine cannot drive yet is not asked again soon.
         candidate.backOff = std::max(candidate.backOff, kUnsupportedBackOff);
@@ -49,13 +49,13 @@ TWorkWithPeers::TOpenResult TWorkWithPeers::OpenConnection(TPeerId &candidate)
         if (peer->Address() == nullptr)
             --candidate.useCount;
         peer->Reset();
-        closing.push_back(peer);
+        closing.push_back(std::move(peer));
         ReleaseClosing(false);
         return TOpenResult::AttachFailed;
     }
     ++candidate.attempts;
     candidate.lastConnect = TaskClock();
-    connections.push_back(peer);
+    connections.push_back(std::move(peer));
     return TOpenResult::Opened;
 }
 
@@ -146,6 +146,7 @@ void TWorkWithPeers::RemoveConnection(TPeerObject *peer, int32_t penalty)
     auto it = std::find(connections.begin(), connections.end(), peer);
     if (it == connections.end())
         return;
+    TRef<TPeerObject> removed = std::move(*it);
     connections.erase(it);
     TPeerId *address = peer->Address();
     if (penalty > 0 && address != nullptr) {
@@ -155,7 +156,7 @@ void TWorkWithPeers::RemoveConnection(TPeerObject *peer, int32_t penalty)
             candidatesDirty = true;
     }
     peer->Reset();
-    closing.push_back(peer);
+    closing.push_back(std::move(removed));
     ReleaseClosing(false);
 }
 

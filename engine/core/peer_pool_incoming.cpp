@@ -138,15 +138,15 @@ bool TWorkWithPeers::OfferIncomingPeer(std::unique_ptr<QSocket> &socket)
                 return false;
         }
     }
-    TPeerObject *peer = CreatePeer(PEER_KIND_BT);
+    TRef<TPeerObject> peer = CreatePeer(PEER_KIND_BT);
     if (peer == nullptr)
         return false;
     if (!peer->AttachSocket(std::move(socket)) || !peer->Greet()) {
         peer->Reset();
-        closing.push_back(peer);
+        closing.push_back(std::move(peer));
         ReleaseClosing(false);
         return true;
     }
-    connections.push_back(peer);
+    connections.push_back(std::move(peer));
     return true;
 }

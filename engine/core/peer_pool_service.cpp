@@ -36,8 +36,9 @@ void TWorkWithPeers::ServiceConnections(bool tickRound)
     bool complete = DownloadComplete();
     bool torrentFetched = false;
 
-    // Removal changes the list; walk a copy, each peer held while it runs.
-    std::vector<TPeerObject *> due(connections);
+    // Removal changes the list; walk a copy, which holds each peer while it
+    // runs.
+    std::vector<TRef<TPeerObject>> due(connections);
     for (TPeerObject *peer : due) {
         int32_t rate = complete ? peer->period.upRate : peer->period.downRate;
         if (!(periodStart || tickRound || rate > kFastRate)) {
@@ -46,7 +47,6 @@ void TWorkWithPeers::ServiceConnections(bool tickRound)
                 NoteUploading();
             continue;
         }
-        peer->AddRef();
         bool ok = peer->DownloadTick();
         // Bytes count even when the tick ended the connection.
         CountTick(*peer);
@@ -56,7 +56,6 @@ void TWorkWithPeers::ServiceConnections(bool tickRound)
             RemoveConnection(peer, ended ? 0 : 1);
         else if (HoldsFetchedTorrent(*peer))
             torrentFetched = true;
-        peer->Release();
     }
     ServiceUploads(tickRound, periodStart && periodIndex % 3 == 0);
 
@@ -79,7 +78,7 @@ void TWorkWithPeers::ServiceUploads(bool tickRound, bool slowPeriod)
         extra = std::max(uploadSlots / 6, 1);
     int32_t most = uploadSlots + extra;
     int32_t uploads = 0;
-    std::vector<TPeerObject *> due(connections);
+    std::vector<TRef<TPeerObject>> due(connections);
     for (TPeerObject *peer : due) {
         if (uploads >= most)
             break;
@@ -90,27 +89,24 @@ void TWorkWithPeers::ServiceUploads(bool tickRound, bool slowPeriod)
         if (rate <= kFastRate && !slowDue)
             continue;
         ++uploads;
-        peer->AddRef();
         bool ok = peer->UploadTick();
         CountTick(*peer);
         bool ended = peer->state == PEER_STATE_FINISHED || peer->state == PEER_STATE_TIMED_OUT;
         if (!ok)
             RemoveConnection(peer, ended ? 0 : 1);
-        peer->Release();
     }
 }
 
 void TWorkWithPeers::TakeFetchedTorrent()
 {
-    std::vector<TPeerObject *> fetched;
-    for (TPeerObject *peer : connections) {
+    std::vector<TRef<TPeerObject>> fetched;
+    for (const TRef<TPeerObject> &peer : connections) {
         if (HoldsFetchedTorrent(*peer))
             fetched.push_back(peer);
     }
-    for (TPeerObject *peer : fetched) {
-        connections.erase(std::find(connections.begin(), connections.end(), peer));
-        TPeerId *address = peer->Address();
-        address->AddRef();
+    for (TRef<TPeerObject> &peer : fetched) {
+        connections.erase(std::find(connections.begin(), connections.end(), peer.Get()));
+        auto address = TRef<TPeerId>::Share(peer->Address());
         const std::string content = address->Parts().content;
         bool parses = CreateElement(content.data(), static_cast<int64_t>(content.size())) != nullptr;
         if (parses) {
@@ -122,9 +118,8 @@ void TWorkWithPeers::TakeFetchedTorrent()
             address->Parts().content.clear();
             address->Parts().contentComplete = false;
         }
-        address->Release();
         peer->Reset();
-        closing.push_back(peer);
+        closing.push_back(std::move(peer));
     }
     ReleaseClosing(false);
 }

@@ -12,13 +12,12 @@ constexpr char kNoHostName[] = "null";
 
 // A record parsed from text, or null when it does not parse; a host that
 // does not resolve is reported through hostFailed.
-TPeerId *ParseAddress(const std::string &text, bool &hostFailed)
+TRef<TPeerId> ParseAddress(const std::string &text, bool &hostFailed)
 {
-    auto *address = new TPeerId;
+    auto address = TRef<TPeerId>::Adopt(new TPeerId);
     if (address->Parse(text))
         return address;
     hostFailed = hostFailed || address->invalidHost;
-    address->Release();
     return nullptr;
 }
 } // namespace
@@ -41,7 +40,7 @@ void TWorkWithPeers::ProcessSources()
         TSourceEntry &entry = sources[i];
         if (entry.mark == SOURCE_MARK_IN_USE || entry.mark == SOURCE_MARK_MAIN_IN_USE || entry.text.empty())
             continue;
-        TPeerId *address = ParseAddress(entry.text, hostFailed);
+        TRef<TPeerId> address = ParseAddress(entry.text, hostFailed);
         if (address == nullptr)
             continue;
         if (entry.mark == SOURCE_MARK_MAIN_UNUSED) {
@@ -54,7 +53,6 @@ void TWorkWithPeers::ProcessSources()
         }
         address->origin = ORIGIN_SOURCE;
         AddCandidate(address, false, false);
-        address->Release();
     }
     if (hostFailed)
         HostNotFound();
@@ -67,7 +65,7 @@ void TWorkWithPeers::ReAddSourceBackup(bool connectNow)
         // A fetched torrent is not fetched again.
         if (entry.text.empty() || (entry.mark == SOURCE_MARK_MAIN_UNUSED && HasMetadata()))
             continue;
-        TPeerId *address = ParseAddress(entry.text, hostFailed);
+        TRef<TPeerId> address = ParseAddress(entry.text, hostFailed);
         if (address == nullptr)
             continue;
         if (entry.mark == SOURCE_MARK_MAIN_UNUSED) {
@@ -89,25 +87,18 @@ void TWorkWithPeers::AddSourceAddress(TPeerId *address, bool connectNow)
         if (it != candidates.end())
             ConnectNow(**it);
     }
-    address->Release();
 }
 
 void TWorkWithPeers::RetryUnresolved()
 {
-    std::vector<TPeerId *> kept;
-    kept.reserve(candidates.size());
-    for (TPeerId *candidate : candidates) {
-        if (candidate->parsed || (!candidate->url.empty() && candidate->Parse(candidate->url)))
-            kept.push_back(candidate);
-        else
-            candidate->Release();
-    }
-    candidates.swap(kept);
+    std::erase_if(candidates, [](const TRef<TPeerId> &c) {
+        return !(c->parsed || (!c->url.empty() && c->Parse(c->url)));
+    });
 }
 
 void TWorkWithPeers::ExpandHosts()
 {
-    std::vector<TPeerId *> copies;
+    std::vector<TRef<TPeerId>> copies;
     for (TPeerId *candidate : candidates) {
         const TUrlParts *parts = candidate->PartsIfAny();
         if (!candidate->parsed || !candidate->IsServer() || parts == nullptr || parts->resolved.size() < 2)
@@ -115,15 +106,13 @@ void TWorkWithPeers::ExpandHosts()
         for (uint32_t other : parts->resolved) {
             if (other == candidate->address)
                 continue;
-            TPeerId *copy = candidate->CopyForAddress(other);
+            TRef<TPeerId> copy = candidate->CopyForAddress(other);
             copy->origin = candidate->kind == PEER_KIND_HTTP ? ORIGIN_SOURCE : ORIGIN_FTP_HOST;
-            copies.push_back(copy);
+            copies.push_back(std::move(copy));
         }
     }
-    for (TPeerId *copy : copies) {
+    for (TPeerId *copy : copies)
         AddCandidate(copy, false, false);
-        copy->Release();
-    }
 }
 
 void TWorkWithPeers::AddMirrors(int32_t count, bool connectNow)
@@ -146,7 +135,7 @@ void TWorkWithPeers::AddMirrors(int32_t count, bool connectNow)
     int32_t added = 0;
     for (int32_t draw = 0; draw < 2 * count && added < count; ++draw) {
         size_t index = mirrorRandom() % urls.size();
-        TPeerId *address = ParseAddress(urls[index], hostFailed);
+        TRef<TPeerId> address = ParseAddress(urls[index], hostFailed);
         if (address == nullptr)
             continue;
         // A host list shorter than the URL list names no host for the rest.

@@ -33,7 +33,7 @@ void TWorkWithPeers::TrimPeers()
         return;
     SortConnections();
     bool fewMissing = MissingPieceCount() <= 6;
-    std::vector<TPeerObject *> ranked(connections);
+    std::vector<TRef<TPeerObject>> ranked(connections);
     for (size_t i = ranked.size(); i-- > 0;) {
         TPeerObject *peer = ranked[i];
         if (IsServerKind(peer->Kind()))
@@ -59,7 +59,7 @@ void TWorkWithPeers::ChokeRound()
     bool complete = DownloadComplete();
     bool stallLook = ++chokeRounds % 4 == 0;
     int32_t unchoke = UnchokeSlots(AverageIn(), uploadSlots);
-    std::vector<TPeerObject *> ranked(connections);
+    std::vector<TRef<TPeerObject>> ranked(connections);
     for (size_t i = 0; i < ranked.size(); ++i) {
         TPeerObject *peer = ranked[i];
         if (peer->Kind() != PEER_KIND_BT || !peer->IsConnected())
@@ -94,14 +94,13 @@ void TWorkWithPeers::ChokeRound()
 
 void TWorkWithPeers::DropBadServers()
 {
-    std::vector<TPeerId *> bad;
-    for (TPeerId *c : candidates) {
+    std::vector<TRef<TPeerId>> bad;
+    for (const TRef<TPeerId> &c : candidates) {
         if (c->IsServer() && c->failedOutcomes >= kBadServerFailures &&
             2 * static_cast<int64_t>(c->failedOutcomes) >= static_cast<int64_t>(c->outcomes))
             bad.push_back(c);
     }
     for (TPeerId *c : bad) {
-        c->AddRef();
         std::vector<TPeerObject *> own;
         for (TPeerObject *peer : connections) {
             if (peer->Address() == c)
@@ -112,7 +111,6 @@ void TWorkWithPeers::DropBadServers()
             RemoveConnection(peer, 0);
         }
         RemoveAddress(c);
-        c->Release();
     }
 }
 

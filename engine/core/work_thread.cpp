@@ -235,7 +235,7 @@ void TWorkThread::OnDataFileEvent(const TPiecesEvent &event)
     }
 }
 
-TPeerObject *TWorkThread::CreatePeer(int32_t kind)
+TRef<TPeerObject> TWorkThread::CreatePeer(int32_t kind)
 {
     return NewPeerObject(this, kind);
 }

@@ -61,7 +61,7 @@ protected:
     virtual bool Prepare();
 
     // Hooks of the lower layers.
-    TPeerObject *CreatePeer(int32_t kind) override;
+    TRef<TPeerObject> CreatePeer(int32_t kind) override;
     bool DownloadComplete() override { return completed; }
     void PublishStatus(bool rebuild, bool wait) override { Flush(rebuild, wait); }
     const uint8_t *OwnPeerId() override;

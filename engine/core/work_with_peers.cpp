@@ -45,13 +45,7 @@ TWorkWithPeers::TWorkWithPeers() = default;
 TWorkWithPeers::~TWorkWithPeers()
 {
     // The task has reset its peers by now; a reset here would call back into
-    // layers already destroyed, so only references are dropped.
-    for (TPeerObject *peer : connections)
-        peer->Release();
-    for (TPeerObject *peer : closing)
-        peer->Release();
-    for (TPeerId *candidate : candidates)
-        candidate->Release();
+    // layers already destroyed, so the lists only drop their references.
     SwarmLeave(this);
 }
 
@@ -106,20 +100,15 @@ void TWorkWithPeers::Reset(bool, bool)
 
 void TWorkWithPeers::ResetPeers()
 {
-    for (TPeerObject *peer : connections) {
+    for (TPeerObject *peer : connections)
         peer->Reset();
-        peer->Release();
-    }
     connections.clear();
     ReleaseClosing(true);
-    for (TPeerId *candidate : candidates) {
-        try {
-            candidate->Release();
-        } catch (...) {
-            EngineLogWrite("ClearPeerId Failed..", LOG_CHANNEL_PEERS);
-        }
+    try {
+        candidates.clear();
+    } catch (...) {
+        EngineLogWrite("ClearPeerId Failed..", LOG_CHANNEL_PEERS);
     }
-    candidates.clear();
     candidatesDirty = false;
     maxServers = kDefaultMaxServers;
     LeaveSwarm();
@@ -129,8 +118,6 @@ void TWorkWithPeers::ReleaseClosing(bool all)
 {
     if (!all && static_cast<int32_t>(closing.size()) <= settings.connectionBudget + 12)
         return;
-    for (TPeerObject *peer : closing)
-        peer->Release();
     closing.clear();
 }
 
@@ -145,15 +132,7 @@ void TWorkWithPeers::RemoveDuplicates()
 {
     std::unordered_set<std::string> seen;
     seen.reserve(candidates.size());
-    std::vector<TPeerId *> kept;
-    kept.reserve(candidates.size());
-    for (TPeerId *candidate : candidates) {
-        if (seen.insert(DuplicateKey(*candidate)).second)
-            kept.push_back(candidate);
-        else
-            candidate->Release();
-    }
-    candidates.swap(kept);
+    std::erase_if(candidates, [&seen](const TRef<TPeerId> &c) { return !seen.insert(DuplicateKey(*c)).second; });
 }
 
 void TWorkWithPeers::EvictWorstCandidates()
@@ -161,25 +140,24 @@ void TWorkWithPeers::EvictWorstCandidates()
     while (candidates.size() > kMaxCandidates) {
         if (candidatesDirty)
             SortCandidates();
-        candidates.back()->Release();
         candidates.pop_back();
     }
 }
 
 // Inserts at the candidate's place in the order; among equals at the front,
 // or at a pseudo-random place so that new sources spread over the run.
-void TWorkWithPeers::InsertCandidate(TPeerId *candidate, bool randomPosition)
+void TWorkWithPeers::InsertCandidate(TRef<TPeerId> candidate, bool randomPosition)
 {
     if (candidatesDirty)
         SortCandidates();
     auto less = [](const TPeerId *a, const TPeerId *b) { return CandidateBefore(*a, *b); };
-    auto [low, high] = std::equal_range(candidates.begin(), candidates.end(), candidate, less);
+    auto [low, high] = std::equal_range(candidates.begin(), candidates.end(), candidate.Get(), less);
     auto at = low;
     if (randomPosition) {
         auto span = static_cast<uint32_t>(high - low) + 1;
         at = low + static_cast<std::ptrdiff_t>(platform::TickCount() % span);
     }
-    candidates.insert(at, candidate);
+    candidates.insert(at, std::move(candidate));
     EvictWorstCandidates();
 }
 
@@ -224,7 +202,6 @@ bool TWorkWithPeers::AddCandidate(TPeerId *address, bool fromPeer, bool forceId)
             return true;
         }
     }
-    address->AddRef();
     if (address->kind == PEER_KIND_BT) {
         address->origin = std::max(address->origin, static_cast<int32_t>(ORIGIN_BT_MINIMUM));
         if (CarriesUdpMark(address->peerId)) {
@@ -232,7 +209,7 @@ bool TWorkWithPeers::AddCandidate(TPeerId *address, bool fromPeer, bool forceId)
             std::memcpy(address->peerId.data(), mark, 4);
         }
     }
-    InsertCandidate(address, fromPeer || address->IsServer());
+    InsertCandidate(TRef<TPeerId>::Share(address), fromPeer || address->IsServer());
     return true;
 }
 
@@ -246,7 +223,8 @@ TPeerId *TWorkWithPeers::AddBtAddress(uint32_t ip, int32_t port, int32_t kind, b
             return known;
         }
     }
-    auto *candidate = new TPeerId;
+    auto record = TRef<TPeerId>::Adopt(new TPeerId);
+    TPeerId *candidate = record.Get();
     candidate->address = ip;
     candidate->port = port;
     candidate->kind = kind;
@@ -260,9 +238,9 @@ TPeerId *TWorkWithPeers::AddBtAddress(uint32_t ip, int32_t port, int32_t kind, b
         candidate->peerId[19] = static_cast<uint8_t>(port & 0xFF);
     }
     if (first || candidate->IsServer())
-        candidates.insert(candidates.begin(), candidate);
+        candidates.insert(candidates.begin(), std::move(record));
     else
-        candidates.push_back(candidate);
+        candidates.push_back(std::move(record));
     candidatesDirty = true;
     EvictWorstCandidates();
     if (origin > 34 && RoomForPeers(halfOpenLimit.load(), settings.connectionBudget,
@@ -304,9 +282,7 @@ void TWorkWithPeers::RemoveAddress(TPeerId *address)
     }
     if (it == candidates.end())
         return;
-    TPeerId *gone = *it;
     candidates.erase(it);
-    gone->Release();
 }
 
 void TWorkWithPeers::HostNotFound()
@@ -349,9 +325,7 @@ void TWorkWithPeers::Penalize(TPeerId *address, TPeerObject *connection, int32_t
     c.backOff += static_cast<int32_t>(spread * amount + 5 + (DownloadComplete() ? 20 : 0));
     if (c.backOff <= 0)
         c.backOff = 10;
-    TPeerId *moved = *it;
-    candidates.erase(it);
-    candidates.push_back(moved);
+    std::rotate(it, it + 1, candidates.end());
 }
 
 int32_t TWorkWithPeers::ServerConnectionCount()

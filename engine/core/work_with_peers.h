@@ -128,9 +128,9 @@ public:
     void RemoveAddress(TPeerId *address) override;
     void HostNotFound() override;
 
-    std::vector<TPeerId *> candidates;     // one reference each
-    std::vector<TPeerObject *> connections; // one reference each
-    std::vector<TPeerObject *> closing;
+    std::vector<TRef<TPeerId>> candidates;
+    std::vector<TRef<TPeerObject>> connections;
+    std::vector<TRef<TPeerObject>> closing;
 
     // Round pacing, set by the statistics layer.
     int32_t servicePeriod = 5;
@@ -143,7 +143,7 @@ public:
 protected:
     // --- hooks the upper layers fill ---
     // A new peer object of the kind, or null when the kind is not available.
-    virtual TPeerObject *CreatePeer(int32_t kind) = 0;
+    virtual TRef<TPeerObject> CreatePeer(int32_t kind) = 0;
     virtual bool DownloadComplete() = 0;
     virtual int32_t MissingPieceCount() = 0;
     // A server reported the size of the resource.
@@ -171,9 +171,9 @@ protected:
     virtual int64_t AverageIn() { return 0; }
 
 private:
-    void InsertCandidate(TPeerId *candidate, bool randomPosition);
+    void InsertCandidate(TRef<TPeerId> candidate, bool randomPosition);
     // Adds a parsed source or mirror (origin 29), connecting at once when
-    // asked; releases the caller's reference.
+    // asked.
     void AddSourceAddress(TPeerId *address, bool connectNow);
     void EvictWorstCandidates();
     void ServiceUploads(bool tickRound, bool slowPeriod);

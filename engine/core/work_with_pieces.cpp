@@ -46,10 +46,6 @@ TWorkWithPieces::~TWorkWithPieces()
     // The task has reset and closed everything by now; only memory is left
     // to give back, without calls into layers already destroyed.
     ClearScheduling();
-    if (pieces != nullptr)
-        pieces->Release();
-    if (torrent != nullptr)
-        torrent->Release();
 }
 
 int32_t TWorkWithPieces::CopyPublishedHaveMap(void *buf, int32_t len) const
@@ -110,13 +106,9 @@ void TWorkWithPieces::ReleaseDataFile()
 {
     if (pieces != nullptr) {
         pieces->CloseFiles(false);
-        pieces->Release();
-        pieces = nullptr;
+        pieces.Reset();
     }
-    if (torrent != nullptr) {
-        torrent->Release();
-        torrent = nullptr;
-    }
+    torrent.Reset();
 }
 
 bool TWorkWithPieces::HasMetadata()
@@ -181,35 +173,28 @@ void TWorkWithPieces::OnBadLocalTorrent()
 
 bool TWorkWithPieces::LoadTorrent(const std::string &bytes)
 {
-    auto *loaded = new TTorrent(mainSource, this);
-    TTorrent *previous = torrent;
-    torrent = loaded;
-    if (loaded->ParseMetainfo(bytes.data(), static_cast<int64_t>(bytes.size())) && HasMetadata()) {
-        if (previous != nullptr)
-            previous->Release();
+    // The parse reads the task's torrent, so the new one stands in while it
+    // runs; the previous one comes back when the bytes are no metainfo.
+    TRef<TTorrent> previous = std::exchange(torrent, TRef<TTorrent>::Adopt(new TTorrent(mainSource, this)));
+    if (torrent->ParseMetainfo(bytes.data(), static_cast<int64_t>(bytes.size())) && HasMetadata()) {
         live.fileName = pieces != nullptr ? pieces->Name() : std::string();
         return true;
     }
-    torrent = previous;
-    loaded->Release();
+    torrent = std::move(previous);
     return false;
 }
 
 bool TWorkWithPieces::BuildFileTable(const QElement &info)
 {
-    auto *fresh = new TPieces(this, folder, targetFile);
+    auto fresh = TRef<TPieces>::Adopt(new TPieces(this, folder, targetFile));
     PrepareStartup(*fresh);
     building = fresh;
     bool built = fresh->BuildFromInfo(&info, pieces);
     building = nullptr;
-    if (!built) {
-        fresh->Release();
+    if (!built)
         return false;
-    }
     int32_t oldLength = pieces != nullptr ? pieces->PieceLength() : 0;
-    if (pieces != nullptr)
-        pieces->Release();
-    pieces = fresh;
+    pieces = std::move(fresh);
     if (oldLength != 0 && oldLength != pieces->PieceLength()) {
         // Geometry changed: nothing planned against the old pieces holds.
         for (TPeerObject *peer : connections)
@@ -337,17 +322,15 @@ void TWorkWithPieces::OnServerSize(TPeerId &address)
     std::string path = HttpTargetPath(address);
     size_t cut = path.find_last_of('/');
     std::string directory = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-    auto *fresh = new TPieces(this, directory, path);
+    auto fresh = TRef<TPieces>::Adopt(new TPieces(this, directory, path));
     PrepareStartup(*fresh);
     building = fresh;
     bool built = fresh->BuildSingleFile(path.substr(cut == std::string::npos ? 0 : cut + 1), parts->serverSize,
                                         PieceLengthForSize(parts->serverSize));
     building = nullptr;
-    if (!built) {
-        fresh->Release();
+    if (!built)
         return;
-    }
-    pieces = fresh;
+    pieces = std::move(fresh);
     if (targetFile.empty())
         targetFile = path;
     live.fileName = path;
@@ -362,7 +345,7 @@ bool TWorkWithPieces::AdoptFetchedTorrent(const std::string &content)
     if (HasMetadata())
         return false;
     if (torrent == nullptr)
-        torrent = new TTorrent(mainSource, this);
+        torrent = TRef<TTorrent>::Adopt(new TTorrent(mainSource, this));
     torrent->SetMetainfo(content);
     reopenRequested = true;
     SetPhase(TASK_PHASE_DOWNLOADING);

@@ -159,8 +159,8 @@ protected:
     // The in-progress list and end game as the need tests see them.
     bool RecomputeEndGame();
 
-    TPieces *pieces = nullptr;
-    TTorrent *torrent = nullptr;
+    TRef<TPieces> pieces;
+    TRef<TTorrent> torrent;
 
 private:
     bool Steal(TPeerObject &peer);

@@ -332,7 +332,7 @@ bool THttpPeer::FollowRedirect()
         ++parts.redirectCount;
     }
 
-    auto *next = new TPeerId;
+    auto next = TRef<TPeerId>::Adopt(new TPeerId);
     TUrlParts &nextParts = next->Parts();
     nextParts.referer = target;
     nextParts.wholeContent = parts.wholeContent;
@@ -346,7 +346,6 @@ bool THttpPeer::FollowRedirect()
     } else {
         EngineLogFormat(LOG_CHANNEL_HTTP, "HTTP redirect target %.768s does not parse", target.c_str());
     }
-    next->Release();
     state = PEER_STATE_FINISHED;
     return false;
 }

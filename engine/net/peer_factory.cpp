@@ -21,10 +21,10 @@ const char *KindName(int32_t kind)
 }
 } // namespace
 
-TPeerObject *NewPeerObject(IPeerTask *task, int32_t kind)
+TRef<TPeerObject> NewPeerObject(IPeerTask *task, int32_t kind)
 {
     if (kind == PEER_KIND_HTTP)
-        return new THttpPeer(task);
+        return TRef<TPeerObject>::Adopt(new THttpPeer(task));
     EngineLogFormat(LOG_CHANNEL_PEERS, "Create Peer Failed: %s (kind %d) is not supported", KindName(kind),
                     static_cast<int>(kind));
     return nullptr;

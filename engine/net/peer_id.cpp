@@ -261,9 +261,9 @@ bool TPeerId::SameParty(const TPeerId &other) const
     }
 }
 
-TPeerId *TPeerId::CopyForAddress(uint32_t otherAddress) const
+TRef<TPeerId> TPeerId::CopyForAddress(uint32_t otherAddress) const
 {
-    auto *copy = new TPeerId;
+    auto copy = TRef<TPeerId>::Adopt(new TPeerId);
     copy->parsed = parsed;
     copy->port = port;
     copy->peerId = peerId;

@@ -63,7 +63,7 @@ public:
 
     // A copy for another address of the same host (ExpandHosts): the URL,
     // kind, port and URL parts, none of the pool's counters.
-    TPeerId *CopyForAddress(uint32_t otherAddress) const;
+    TRef<TPeerId> CopyForAddress(uint32_t otherAddress) const;
 
     // Address fields.
     bool parsed = false;

@@ -26,8 +26,6 @@ TPeerObject::~TPeerObject()
     // at only loses its owner.
     if (range != nullptr)
         range->owner = nullptr;
-    if (address != nullptr)
-        address->Release();
 }
 
 uint64_t TPeerObject::TrafficIn() const
@@ -100,12 +98,8 @@ bool TPeerObject::AttachAddress(TPeerId *newAddress)
     if (newAddress == nullptr || !newAddress->HasValidAddress())
         return false;
     // The same address again is a reconnect: no second reference.
-    if (newAddress != address) {
-        newAddress->AddRef();
-        if (address != nullptr)
-            address->Release();
-        address = newAddress;
-    }
+    if (newAddress != address)
+        address = TRef<TPeerId>::Share(newAddress);
     address->failedMark = false;
     if (socket)
         CloseSocket();
@@ -148,8 +142,7 @@ void TPeerObject::Reset()
     if (address != nullptr) {
         if (address->useCount > 0)
             --address->useCount;
-        address->Release();
-        address = nullptr;
+        address.Reset();
     }
 }
 

@@ -169,7 +169,7 @@ public:
     void ClearBadPieces() override;
 
     int32_t Kind() const { return kind; }
-    TPeerId *Address() const { return address; }
+    TPeerId *Address() const { return address.Get(); }
     QSocket *Socket() const { return socket.get(); }
     TPieceRange *Range() const { return range; }
     IPeerTask *Task() const { return task; }
@@ -217,7 +217,7 @@ protected:
 
     IPeerTask *task;
     const int32_t kind;
-    TPeerId *address = nullptr;
+    TRef<TPeerId> address;
     TPieceRange *range = nullptr;
     std::unique_ptr<QSocket> socket;
 

@@ -101,8 +101,9 @@ bool TPieces::BuildFromInfo(const QElement *info, TPieces *previous)
         return false;
     if (previous == this)
         previous = nullptr;
+    // Held through the build: the caller may drop it while we take its names.
+    auto held = TRef<TPieces>::Share(previous);
     if (previous != nullptr) {
-        previous->AddRef();
         if (previous->PiecesSetUp())
             previous->CloseFiles(false);
     }
@@ -141,8 +142,6 @@ bool TPieces::BuildFromInfo(const QElement *info, TPieces *previous)
         StartupCheck(previous);
         CreateAllFiles();
     }
-    if (previous != nullptr)
-        previous->Release();
     return built;
 }
 

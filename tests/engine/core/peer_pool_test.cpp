@@ -127,10 +127,9 @@ TEST_F(PeerPoolTest, CandidateListIsBoundedAndKeepsTheBest)
 
 TEST_F(PeerPoolTest, PeersAtLoopbackAndOurOwnIdAreRefused)
 {
-    auto *own = new TPeerId;
+    auto own = TRef<TPeerId>::Adopt(new TPeerId);
     ASSERT_TRUE(own->Parse("btnode://127.0.0.1:6881"));
     EXPECT_FALSE(task.AddCandidate(own, true, false));
-    own->Release();
     EXPECT_TRUE(task.candidates.empty());
 }
 
@@ -178,7 +177,7 @@ TEST_F(PeerPoolTest, DroppedConnectionReturnsItsBlocksAndReleasesItsRange)
     ASSERT_TRUE(peer->PlanRequests());
     ASSERT_NE(peer->Range(), nullptr);
     TPieceRange *range = peer->Range();
-    peer->AddRef();
+    auto held = TRef<TPeerObject>::Share(peer);
     task.RemoveConnection(peer, 1);
     EXPECT_EQ(task.Pending().size(), 4u);
     EXPECT_EQ(range->owner, nullptr);
@@ -190,13 +189,12 @@ TEST_F(PeerPoolTest, DroppedConnectionReturnsItsBlocksAndReleasesItsRange)
     ASSERT_TRUE(next->PlanRequests());
     EXPECT_EQ(next->requests.size(), 4u);
     EXPECT_TRUE(task.Pending().empty());
-    peer->Release();
 }
 
 TEST_F(PeerPoolTest, RedirectTargetOnTheSameServerReplacesTheRedirectedAddress)
 {
     TPeerId *moved = task.AddServer(8001);
-    auto *target = new TPeerId;
+    auto target = TRef<TPeerId>::Adopt(new TPeerId);
     ASSERT_TRUE(target->Parse("http://127.0.0.1:8001/elsewhere.bin"));
     EXPECT_TRUE(task.AddAddress(target));
     ASSERT_EQ(task.candidates.size(), 1u) << "one server is one candidate";
@@ -205,8 +203,7 @@ TEST_F(PeerPoolTest, RedirectTargetOnTheSameServerReplacesTheRedirectedAddress)
     moved->Parts().redirected = true;
     EXPECT_TRUE(task.AddAddress(target));
     ASSERT_EQ(task.candidates.size(), 1u);
-    EXPECT_EQ(task.candidates.front(), target) << "the redirected address gives way to its target";
-    target->Release();
+    EXPECT_EQ(task.candidates.front(), target.Get()) << "the redirected address gives way to its target";
 }
 
 TEST_F(PeerPoolTest, UnsupportedKindsFailWithoutStoppingTheRound)

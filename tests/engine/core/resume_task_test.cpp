@@ -30,10 +30,9 @@ public:
     // The size as the first server would report it.
     bool MakeDataFile(int64_t size)
     {
-        auto *address = new TPeerId;
+        auto address = TRef<TPeerId>::Adopt(new TPeerId);
         address->Parts().serverSize = size;
         OnServerSize(*address);
-        address->Release();
         return FileSize() == size;
     }
     // The worker's way out after a stop, on the test's thread.

@@ -46,10 +46,9 @@ public:
     // Builds the data file of an HTTP task as the first server's size would.
     bool MakeDataFile(int64_t size)
     {
-        auto *address = new TPeerId;
+        auto address = TRef<TPeerId>::Adopt(new TPeerId);
         address->Parts().serverSize = size;
         OnServerSize(*address);
-        address->Release();
         return FileSize() == size;
     }
 
@@ -57,13 +56,12 @@ public:
     // and port count as one server.
     TPeerId *AddServer(int port)
     {
-        auto *address = new TPeerId;
+        auto address = TRef<TPeerId>::Adopt(new TPeerId);
         bool parsed = address->Parse("http://127.0.0.1:" + std::to_string(port) + "/file");
         address->origin = ORIGIN_SOURCE;
         bool added = parsed && AddCandidate(address, false, false);
         // The list holds the record now.
-        address->Release();
-        return added ? address : nullptr;
+        return added ? address.Get() : nullptr;
     }
 
     // A peer on the connection list, held by the list.
@@ -71,7 +69,7 @@ public:
     {
         auto *peer = new TScriptedPeer(this, kind);
         peer->period.downRate = downRate;
-        connections.push_back(peer);
+        connections.push_back(TRef<TPeerObject>::Adopt(peer));
         return peer;
     }
 
