@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The one test command: set-up, the include layer check, the release build
-# with every test, the unit
-# tests again under AddressSanitizer + UBSan, the threading tests under
-# ThreadSanitizer, and the fuzz corpora replayed. Exits non-zero on any failure.
+# with every test, the unit tests again under AddressSanitizer + UBSan, the
+# threading tests under ThreadSanitizer, and the fuzz corpora replayed. Exits
+# non-zero on any failure.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 

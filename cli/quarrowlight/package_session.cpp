@@ -31,7 +31,7 @@ void Say(const std::string &text)
     std::fprintf(stderr, "quarrowlight-cli: %s\n", text.c_str());
 }
 
-// The lock is named like the design's single-instance objects: after the
+// The lock is named like the window's single-instance objects: after the
 // package key, read from the manifest's second copy of the digests.
 int TakeInstanceLock(platform::InstanceLock &instance)
 {

@@ -25,7 +25,7 @@ protected:
         controller->Tick();
         ASSERT_EQ(controller->State(), 8u);
     }
-    // Waits for the worker (not a design period: it only hashes small files).
+    // Waits for the worker (no timer of the controller: it only hashes small files).
     bool AwaitState(uint32_t wanted, bool poll)
     {
         for (int round = 0; round < 20000; ++round) {

@@ -177,7 +177,7 @@ TEST(ResumeRecordTest, DamagedPieceEntriesAreSkippedOneByOne)
     const std::string list = "l" + entry("5:Indexi3e", "4:Parti64e", status, good) +     // kept
                              entry("5:Indexi3e", "4:Parti64e", status, good + 1) +       // checksum
                              entry("5:Indexi4e", "4:Parti64e", status, good) +           // other index
-                             entry("5:Indexi3e", "4:Part", status, good) +               // Part 0
+                             entry("5:Indexi3e", "4:Part", status, good) +               // "Part" key not a number
                              entry("5:Indexi3e", "4:Parti64e", status.substr(1), good) + // short image
                              entry("4:Parti64e", "5:Indexi3e", status, good) +           // order
                              entry("5:Indexi3e", "4:Parti64e", status, good + (int64_t{1} << 32)) + "e";
