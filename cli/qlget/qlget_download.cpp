@@ -6,6 +6,7 @@
 
 #include "cli/qlget/qlget_progress.h"
 #include "engine/core/engine_interface.h"
+#include "platform/file_query.h"
 #include "platform/stop_signals.h"
 #include "platform/terminal.h"
 #include "platform/tick.h"
@@ -64,6 +65,18 @@ void RemoveQuietly(const fs::path &path)
 {
     std::error_code ignored;
     fs::remove(path, ignored);
+}
+
+// The partial file already holds part of the space the file needs.
+TQlgetOutcome DiskFullOf(const fs::path &output, const TTaskInfo &info)
+{
+    std::error_code error;
+    uint64_t held = fs::file_size(output.string() + ".qltmp", error);
+    if (error)
+        held = 0;
+    fs::path folder = output.parent_path();
+    return DiskFullOutcome(folder.string(), static_cast<uint64_t>(info.totalKB) * 1024, held,
+                           platform::FreeBytesOfPath(folder.string()));
 }
 
 TQlgetOutcome Interrupted(TTaskHandle handle, int signal, TProgressPrinter &printer)
@@ -133,6 +146,8 @@ TQlgetOutcome Follow(TTaskHandle handle, const fs::path &output, bool resuming)
             printer.Finish();
             StopDownloadTask(handle, false);
             UninitEngine();
+            if (info.state == TASK_STATE_DISK_FULL)
+                return DiskFullOf(output, info);
             return OutcomeOfStoppedTask(info.state);
         }
         platform::SleepMs(kPollMs);

@@ -22,6 +22,15 @@ TQlgetOutcome OutcomeOfStoppedTask(int32_t state)
     }
 }
 
+TQlgetOutcome DiskFullOutcome(const std::string &folder, uint64_t fileBytes, uint64_t heldBytes, uint64_t freeBytes)
+{
+    std::string message = "the disk is full: " + folder + " has " + std::to_string(freeBytes) + " bytes free";
+    uint64_t available = heldBytes + freeBytes;
+    if (fileBytes > available)
+        message += ", " + std::to_string(fileBytes - available) + " more bytes are needed";
+    return {QLGET_DISK_FULL, message};
+}
+
 bool IsFinalFailureState(int32_t state)
 {
     return state == TASK_STATE_DISK_FULL || state == TASK_STATE_BAD_TORRENT || state == TASK_STATE_FILE_OPEN_FAILED;

@@ -27,6 +27,11 @@ struct TQlgetOutcome {
 // from the task's state code (0 when it stopped without one).
 TQlgetOutcome OutcomeOfStoppedTask(int32_t state);
 
+// The disk-full outcome, naming the folder and the bytes that did not fit:
+// the file's size less what its partial file already holds and the free
+// space (fileBytes 0: the size is unknown, so only the free space is told).
+TQlgetOutcome DiskFullOutcome(const std::string &folder, uint64_t fileBytes, uint64_t heldBytes, uint64_t freeBytes);
+
 // True for a state code that ends the download even while the worker still
 // runs (the worker stops itself right after setting it).
 bool IsFinalFailureState(int32_t state);

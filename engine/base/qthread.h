@@ -38,6 +38,9 @@ public:
     bool SetPause(bool on);
     bool IsPaused();
     bool CheckStop();
+    // Whether a stop was asked for, without CheckStop's wait while paused:
+    // for waits inside the body that must end on a stop.
+    bool StopRequested() const { return stopRequested.load(); }
 
     bool Lock() { return lock.Lock(); }
     bool Unlock() { return lock.Unlock(); }

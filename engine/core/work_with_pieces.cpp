@@ -210,7 +210,10 @@ bool TWorkWithPieces::BuildFileTable(const QElement &info)
 
 void TWorkWithPieces::PrepareStartup(TPieces &fresh)
 {
-    fresh.SetStopQuery([this] { return IsStopping(); });
+    // A disk-space wait runs inside the worker's round, so it must end on a
+    // stop request (the task's own answer to disk full is one), not only
+    // once the worker winds down.
+    fresh.SetStopQuery([this] { return IsStopping() || StopRequested(); });
     fresh.SetCacheBudget(settings.limitB);
     QAutoLock hold(OwnLock());
     fresh.SetStartupInput(stateValues.bits, stateValues.part, resumePath.empty() ? std::string() : secondResumePath,
