@@ -228,6 +228,23 @@ void CPackageController::NoteStateChange()
     }
 }
 
+bool CPackageController::DownloadHasStopped()
+{
+    QAutoLock hold(lock);
+    int stopped = 0;
+    for (int i = 0; i < kPackageFileCount; ++i) {
+        if (IsDone(i))
+            continue;
+        int32_t running = 0;
+        int32_t complete = 0;
+        if (task[i] == nullptr || services.engine.IsTaskRunning(task[i], running) != ENGINE_OK ||
+            services.engine.IsTaskComplete(task[i], complete) != ENGINE_OK || running != 0 || complete != 0)
+            return false;
+        ++stopped;
+    }
+    return stopped > 0;
+}
+
 uint32_t CPackageController::PollState()
 {
     QAutoLock hold(lock);

@@ -45,6 +45,11 @@ int32_t CEngineBinding::IsTaskComplete(TTaskHandle handle, int32_t &complete)
     return ::IsTaskComplete(handle, &complete);
 }
 
+int32_t CEngineBinding::IsTaskRunning(TTaskHandle handle, int32_t &running)
+{
+    return ::IsTaskRunning(handle, &running);
+}
+
 int32_t CEngineBinding::SetTaskSpeedLimit(TTaskHandle handle, int32_t kind, int32_t value)
 {
     return ::SetTaskSpeedLimit(handle, kind, value);

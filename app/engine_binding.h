@@ -13,6 +13,7 @@ public:
     int32_t ResumeDownloadTask(TTaskHandle handle) override;
     int32_t GetTaskInfo(TTaskHandle handle, TTaskInfo &info) override;
     int32_t IsTaskComplete(TTaskHandle handle, int32_t &complete) override;
+    int32_t IsTaskRunning(TTaskHandle handle, int32_t &running) override;
     int32_t SetTaskSpeedLimit(TTaskHandle handle, int32_t kind, int32_t value) override;
     int32_t SetTaskPeerLimits(TTaskHandle handle, int32_t maxServers, int32_t maxPeers) override;
     void EnableHttpWrap(int32_t on) override;

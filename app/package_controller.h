@@ -97,6 +97,10 @@ public:
     int StartUp();
     // The state after the disk-space test.
     uint32_t PollState();
+    // True when every unfinished file has a task whose worker ended without
+    // completing it (no source left, a network failure, a long stall): no
+    // byte arrives until the tasks are opened again.
+    bool DownloadHasStopped();
     void Tick();
     // Also promotes the package to downloading once data flows.
     std::string GetSpeedText();

@@ -21,6 +21,7 @@ public:
     virtual int32_t ResumeDownloadTask(TTaskHandle handle) = 0;
     virtual int32_t GetTaskInfo(TTaskHandle handle, TTaskInfo &info) = 0;
     virtual int32_t IsTaskComplete(TTaskHandle handle, int32_t &complete) = 0;
+    virtual int32_t IsTaskRunning(TTaskHandle handle, int32_t &running) = 0;
     virtual int32_t SetTaskSpeedLimit(TTaskHandle handle, int32_t kind, int32_t value) = 0;
     virtual int32_t SetTaskPeerLimits(TTaskHandle handle, int32_t maxServers, int32_t maxPeers) = 0;
     virtual void EnableHttpWrap(int32_t on) = 0;

@@ -32,9 +32,21 @@ TCliStep OnFinished(const TCliOptions &options, TCliProgress &progress)
 
 } // namespace
 
-TCliStep NextCliStep(uint32_t state, const TCliOptions &options, TCliProgress &progress)
+TCliStep NextCliStep(uint32_t state, bool downloadStopped, const TCliOptions &options, TCliProgress &progress)
 {
     switch (state) {
+    case PACKAGE_PREPARING:
+    case PACKAGE_DOWNLOADING:
+    case PACKAGE_RESUME:
+    case PACKAGE_CHECK_RECOVER:
+    case PACKAGE_RECOVER:
+    case PACKAGE_RELOAD:
+        // Nothing restarts a task that ended on its own; waiting would show
+        // 0 B/s for ever.
+        if (downloadStopped)
+            return Finish(CLI_DOWNLOAD_FAILED,
+                          "the download stopped: no source is delivering; the next run continues where this one stopped");
+        return {};
     case PACKAGE_BACK:
     case PACKAGE_READY:
         if (progress.startPressed)

@@ -41,5 +41,6 @@ struct TCliProgress {
     bool installAfterCheckDispatched = false;
 };
 
-// Decides the next step in the given package state and records what it asks.
-TCliStep NextCliStep(uint32_t state, const TCliOptions &options, TCliProgress &progress);
+// Decides the next step in the given package state and records what it asks;
+// downloadStopped tells that every unfinished file's task has ended.
+TCliStep NextCliStep(uint32_t state, bool downloadStopped, const TCliOptions &options, TCliProgress &progress);

@@ -131,7 +131,8 @@ private:
                 controller->Tick();
                 controller->GetSpeedText(); // once a second: it also promotes states 3, 15 and 16
             }
-            const TCliStep step = NextCliStep(controller->PollState(), options, progress);
+            const uint32_t state = controller->PollState();
+            const TCliStep step = NextCliStep(state, controller->DownloadHasStopped(), options, progress);
             switch (step.action) {
             case CliAction::Wait:
                 break;

@@ -34,6 +34,7 @@ struct FakeTask {
     bool force = false;
     TTaskInfo info{};
     int32_t complete = 0;
+    int32_t running = 1;
     int stops = 0;
     int resumes = 0;
     int32_t speedLimit = -1;
@@ -95,6 +96,14 @@ public:
         if (task == nullptr)
             return ENGINE_UNKNOWN_TASK;
         complete = task->complete;
+        return ENGINE_OK;
+    }
+    int32_t IsTaskRunning(TTaskHandle handle, int32_t &running) override
+    {
+        FakeTask *task = Find(handle);
+        if (task == nullptr)
+            return ENGINE_UNKNOWN_TASK;
+        running = task->running;
         return ENGINE_OK;
     }
     int32_t SetTaskSpeedLimit(TTaskHandle handle, int32_t kind, int32_t value) override

@@ -27,6 +27,26 @@ TEST_F(ControllerTest, FirstProgressTurnsPreparingIntoReload)
     EXPECT_TRUE(Logged("Quarrowlight Utility: 下载状态改变为reload"));
 }
 
+TEST_F(ControllerTest, DownloadHasStoppedOnlyWhenEveryUnfinishedTaskHasEnded)
+{
+    Started();
+    EXPECT_FALSE(controller->DownloadHasStopped()) << "no task exists before Start";
+    controller->OnMainButton();
+    EXPECT_FALSE(controller->DownloadHasStopped());
+    for (int i = 0; i < 5; ++i)
+        Task(i).running = 0;
+    EXPECT_FALSE(controller->DownloadHasStopped()) << "one task still runs";
+
+    // A task whose worker ended because its file is complete is no failure,
+    // even before the poll marks the file done.
+    Task(5).running = 0;
+    Task(5).complete = 1;
+    EXPECT_FALSE(controller->DownloadHasStopped());
+    Finish(5);
+    controller->PollState();
+    EXPECT_TRUE(controller->DownloadHasStopped()) << "the five unfinished tasks have all ended";
+}
+
 TEST_F(ControllerTest, BudgetsAreSpreadOverUnfinishedTasksOnlyWhenTheyChange)
 {
     StartDownload();

@@ -90,8 +90,10 @@ TEST(CliOptions, RefusesBadInputWithAMessage)
 }
 
 // Feeds a run's polled states to NextCliStep. kDispatch stands for the
-// front-end's loop dispatching the install-after-check message.
+// front-end's loop dispatching the install-after-check message; a state with
+// kStopped added is polled while every unfinished task has ended.
 constexpr uint32_t kDispatch = 0xFFFFFFFF;
+constexpr uint32_t kStopped = 0x10000;
 
 struct TWalk {
     std::string actions; // one letter per polled state: W wait, M main button, V verify, F finish
@@ -107,7 +109,7 @@ TWalk Walk(const TCliOptions &options, const std::vector<uint32_t> &states)
             progress.installAfterCheckDispatched = true;
             continue;
         }
-        const TCliStep step = NextCliStep(state, options, progress);
+        const TCliStep step = NextCliStep(state & ~kStopped, (state & kStopped) != 0, options, progress);
         switch (step.action) {
         case CliAction::Wait:
             walk.actions += 'W';
@@ -152,10 +154,14 @@ TEST(CliSteps, WalksRealisticRuns)
         {"back in ready later", plain, {0, 3, 1}, "MWF", CLI_NOT_STARTED},
         {"disk full", plain, {1, 3, 4, 5}, "MWWF", CLI_NO_SPACE},
         {"write error", plain, {1, 3, 4, 7}, "MWWF", CLI_DOWNLOAD_FAILED},
+        {"every task ended on a network failure", plain, {1, 3, 4, 4 + kStopped}, "MWWF", CLI_DOWNLOAD_FAILED},
+        {"reopened tasks that all ended", plain, {15, 15 + kStopped}, "WF", CLI_DOWNLOAD_FAILED},
+        {"ended tasks of a finished package", plain, {1, 4, 8 + kStopped}, "MWF", CLI_DONE},
 
         {"verify only", verify, {1, 4, 8, 10, 11, 10, 12}, "MWVWWWF", CLI_DONE},
         {"verify did not start", verify, {8, 8}, "VF", CLI_CHECK_NOT_STARTED},
         {"repair failed", verify, {8, 10, 11, 7}, "VWWF", CLI_DOWNLOAD_FAILED},
+        {"repair task ended", verify, {8, 10, 11, 11 + kStopped}, "VWWF", CLI_DOWNLOAD_FAILED},
 
         {"install launched", install, {1, 3, 4, 8}, "MWWM", -1},
         {"install not launched", install, {1, 3, 4, 8, 8}, "MWWMF", CLI_INSTALL_FAILED},
