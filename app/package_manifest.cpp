@@ -3,6 +3,7 @@
 #include "app/base64.h"
 #include "app/digest_text.h"
 #include "app/path_text.h"
+#include "engine/base/reserved_host.h"
 
 #include <string_view>
 
@@ -28,7 +29,32 @@ template <size_t N> uint64_t LittleEndian(const std::array<uint8_t, N> &bytes)
     return value;
 }
 
+// The host of "scheme://[user@]host[:port]/...", empty when there is none.
+std::string HostOf(const std::string &url)
+{
+    size_t start = url.find("://");
+    if (start == std::string::npos)
+        return std::string();
+    start += 3;
+    size_t end = url.find_first_of("/?#", start);
+    std::string authority = url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    size_t at = authority.rfind('@');
+    if (at != std::string::npos)
+        authority.erase(0, at + 1);
+    return authority.substr(0, authority.find(':'));
+}
+
 } // namespace
+
+bool PackageManifest::HasNoServers() const
+{
+    for (const std::string &address : url) {
+        std::string host = HostOf(address);
+        if (!host.empty() && !IsReservedHostName(host))
+            return false;
+    }
+    return true;
+}
 
 uint64_t PackageManifest::PackageSize() const
 {

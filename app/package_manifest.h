@@ -24,6 +24,9 @@ struct PackageManifest {
     bool portMapping = false;
 
     uint64_t PackageSize() const;
+    // No file names a server to download from: every URL's host is a
+    // placeholder under ".invalid" (or missing), as in an unstamped program.
+    bool HasNoServers() const;
     uint64_t SpaceRequirement() const;
 };
 

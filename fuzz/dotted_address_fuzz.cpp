@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/base/reserved_host.h"
 #include "engine/net/host_lookup.h"
 #include "engine/net/ipv4_address.h"
 
@@ -20,6 +21,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             std::abort();
         IsPrivateAddress(HostToNetwork32(parsed));
     }
-    IsRefusedHostName(std::string(text));
+    IsReservedHostName(std::string(text));
     return 0;
 }

@@ -5,6 +5,8 @@
 
 #include <curl/curl.h>
 
+#include "engine/base/reserved_host.h"
+
 namespace {
 bool CurlReady()
 {
@@ -51,9 +53,7 @@ bool IsRefusedReportUrl(const std::string &url)
     if (!CurlReady())
         return true;
     std::string host = LowerHostOf(url);
-    const std::string reserved = ".invalid";
-    return host.empty() || host == "invalid" ||
-           (host.size() > reserved.size() && host.compare(host.size() - reserved.size(), reserved.size(), reserved) == 0);
+    return host.empty() || IsReservedHostName(host);
 }
 
 TReportPost PostReportForm(const std::string &url, const std::string &body)

@@ -17,6 +17,7 @@ enum CliExitCode : int {
     CLI_INSTALL_FAILED = 8,
     CLI_FOLDER_REFUSED = 9,
     CLI_CHECK_NOT_STARTED = 10,
+    CLI_NO_PACKAGE = 11,
 };
 
 enum class CliAction {

@@ -63,6 +63,11 @@ public:
 
     int Run()
     {
+        if (manifest.HasNoServers()) {
+            Say("this program carries no package: it is unstamped (its servers are placeholders under .invalid). "
+                "Stamp a package into it with qlpack: qlpack package.ini quarrowlight-cli quarrowlight-stamped");
+            return CLI_NO_PACKAGE;
+        }
         controller = std::make_unique<CPackageController>(manifest, services);
         const int started = controller->StartUp();
         if (started < 0) {

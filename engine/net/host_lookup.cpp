@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "engine/base/qmutex.h"
+#include "engine/base/reserved_host.h"
 #include "platform/resolver_os.h"
 #include "platform/winsock_codes.h"
 
@@ -17,35 +18,13 @@ Replacement &TheReplacement()
     static Replacement *replacement = new Replacement;
     return *replacement;
 }
-
-bool EndsWithIgnoringCase(const std::string &text, const std::string &suffix)
-{
-    if (text.size() < suffix.size())
-        return false;
-    for (size_t i = 0; i < suffix.size(); ++i) {
-        char c = text[text.size() - suffix.size() + i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + 32);
-        if (c != suffix[i])
-            return false;
-    }
-    return true;
-}
 } // namespace
-
-bool IsRefusedHostName(const std::string &host)
-{
-    std::string name(host);
-    if (!name.empty() && name.back() == '.')
-        name.pop_back();
-    return EndsWithIgnoringCase("." + name, ".invalid");
-}
 
 int32_t LookupHost(const std::string &host, std::vector<uint32_t> &addresses)
 {
     // An embedded zero would let the system see a shorter name than the one
     // checked here.
-    if (host.empty() || host.find('\0') != std::string::npos || IsRefusedHostName(host))
+    if (host.empty() || host.find('\0') != std::string::npos || IsReservedHostName(host))
         return platform::WSAHOST_NOT_FOUND;
     std::shared_ptr<const THostLookup> replaced;
     {

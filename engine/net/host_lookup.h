@@ -9,9 +9,8 @@
 // Winsock number (11001 host not found, 11004 no data ...).
 int32_t LookupHost(const std::string &host, std::vector<uint32_t> &addresses);
 
-// Names under the reserved ".invalid" domain are the built-in placeholders;
-// they are refused (11001) without asking the system.
-bool IsRefusedHostName(const std::string &host);
+// Names under the reserved ".invalid" domain (IsReservedHostName) are refused
+// (11001) without asking the system.
 
 // Replaces the system look-up, so resolver tests never leave the machine; an
 // empty function restores it.

@@ -43,6 +43,24 @@ TEST(LoadManifestTest, CarriesThisBuildsPackage)
         EXPECT_EQ(copy[i], manifest.md5[i]);
 }
 
+TEST(LoadManifestTest, AProgramWithPlaceholderServersHasNoPackage)
+{
+    PackageManifest manifest;
+    LoadManifest(manifest);
+    EXPECT_TRUE(manifest.HasNoServers()) << "the unstamped build names no real server";
+
+    // One real server among placeholders (any case, with a user, a port or a
+    // trailing dot) is a package to download.
+    manifest.url[0] = "http://User@Packages.Example.INVALID.:8080/a";
+    manifest.url[1] = "";
+    manifest.url[2] = "not a url";
+    EXPECT_TRUE(manifest.HasNoServers());
+    manifest.url[3] = "http://127.0.0.1:8080/VRNH_92_.7z.003";
+    EXPECT_FALSE(manifest.HasNoServers());
+    manifest.url[3] = "http://invalid.example.org/x";
+    EXPECT_FALSE(manifest.HasNoServers()) << "only the reserved top-level domain is a placeholder";
+}
+
 TEST(LoadManifestTest, ReadsTheBytesInTheProgramFile)
 {
     // The stamper edits the file, so what LoadManifest reads must be the

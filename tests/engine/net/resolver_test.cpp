@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/base/reserved_host.h"
 #include "engine/net/dns_diagnostic.h"
 #include "engine/net/host_addresses.h"
 #include "engine/net/host_lookup.h"
@@ -102,8 +103,8 @@ TEST_F(BlockingResolver, RefusesReservedNamesWithoutAskingAnyone)
     std::vector<uint32_t> found;
     EXPECT_EQ(LookupHost("x.invalid", found), platform::WSAHOST_NOT_FOUND);
     EXPECT_EQ(LookupHost(std::string("known.test\0.invalid", 18), found), platform::WSAHOST_NOT_FOUND);
-    EXPECT_FALSE(IsRefusedHostName("invalid.example"));
-    EXPECT_TRUE(IsRefusedHostName("invalid"));
+    EXPECT_FALSE(IsReservedHostName("invalid.example"));
+    EXPECT_TRUE(IsReservedHostName("invalid"));
 }
 
 TEST_F(BlockingResolver, RemembersNamesTheSystemDoesNotKnowUntilCleared)
