@@ -31,16 +31,25 @@ void CPackageController::ApplySpeedLimit(int32_t kbps)
     ApplySpeedLimitLocked(kbps);
 }
 
+int32_t CPackageController::LimitShare(int tasks) const
+{
+    if (speedLimitKBps == kNoLimit)
+        return 0; // the engine's "no limit"
+    return std::max(tasks > 1 ? speedLimitKBps / tasks : speedLimitKBps, kMinTaskLimitKBps);
+}
+
+int32_t CPackageController::NewTaskLimitShare() const
+{
+    int unfinished = 0;
+    for (int i = 0; i < kPackageFileCount; ++i)
+        unfinished += IsDone(i) ? 0 : 1;
+    return LimitShare(unfinished);
+}
+
 void CPackageController::ApplySpeedLimitLocked(int32_t kbps)
 {
-    int32_t share = 0; // the engine's "no limit"
-    if (kbps > 0 && kbps < kNoLimit) {
-        speedLimitKBps = kbps;
-        const int n = UnfinishedCount();
-        share = std::max(n > 1 ? kbps / n : kbps, kMinTaskLimitKBps);
-    } else {
-        speedLimitKBps = kNoLimit;
-    }
+    speedLimitKBps = kbps > 0 && kbps < kNoLimit ? kbps : kNoLimit;
+    const int32_t share = LimitShare(UnfinishedCount());
     for (TTaskHandle handle : task) {
         if (handle != nullptr)
             services.engine.SetTaskSpeedLimit(handle, kDownloadLimitKind, share);

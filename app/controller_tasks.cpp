@@ -34,7 +34,11 @@ bool CPackageController::PrepareTask(int index, bool newTask)
     texts.resumePath = resumePath[index];
     texts.defaultResumePath = TaskResumePath(infoFolder, manifest.name[index]);
     texts.targetPath = FinalPath(index);
-    return FillTaskParam(param[index], texts);
+    if (!FillTaskParam(param[index], texts))
+        return false;
+    // The limit holds from the first byte, not from the first budget pass.
+    param[index].downloadLimitKBps = NewTaskLimitShare();
+    return true;
 }
 
 void CPackageController::CreateTasks()

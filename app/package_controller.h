@@ -191,6 +191,11 @@ private:
 
     // Limits.
     int UnfinishedCount();
+    // Each of so many tasks' part of the user's limit, 0 without one.
+    int32_t LimitShare(int tasks) const;
+    // The part a task gets at its creation: every unfinished file will have
+    // one, though not all exist yet.
+    int32_t NewTaskLimitShare() const;
     void ApplySpeedLimitLocked(int32_t kbps);
     void ReapplySpeedLimit();
     void SpreadConnectionBudgets();

@@ -179,6 +179,8 @@ TQlgetOutcome RunQlgetDownload(const TQlgetOptions &options)
         sources += url + "\n";
     param.sourceList = sources.c_str();
     param.flags = TASK_FLAG_FILE_PATH;
+    param.downloadLimitKBps = options.limitKBps;
+    param.uploadLimitKBps = options.uploadLimitKBps;
     if (!CopyText(param.targetPath, output.string()) || !CopyText(param.resumePath, state.string()))
         return {QLGET_BAD_ARGUMENTS, "the output or state path is too long"};
     if (!options.torrent.empty()) {
@@ -200,7 +202,5 @@ TQlgetOutcome RunQlgetDownload(const TQlgetOptions &options)
     }
     if (resuming)
         std::fprintf(stderr, "qlget: continuing %s from %s\n", output.c_str(), state.c_str());
-    SetTaskSpeedLimit(param.hTask, 1, options.limitKBps);
-    SetTaskSpeedLimit(param.hTask, 0, options.uploadLimitKBps);
     return Follow(param.hTask, output, resuming);
 }

@@ -90,6 +90,9 @@ void DescribeTask(TWorkThread &task, const TTaskParam &param)
     task.isBt = (param.flags & TASK_FLAG_BT) != 0;
     task.hasFilePath = (param.flags & TASK_FLAG_FILE_PATH) != 0;
     task.settings.storeMode = (param.flags & TASK_FLAG_STORE_MODE) != 0 ? 1 : 0;
+    task.settings.speedLimit1 = param.downloadLimitKBps;
+    task.settings.speedLimit0 = param.uploadLimitKBps;
+    task.settings.Validate();
     if (task.isP2sp) {
         task.mainSource = param.p2spUrl;
     } else if (task.isBt && !task.sources.empty()) {

@@ -42,6 +42,10 @@ struct TTaskParam {
     char resumePath[kEnginePathChars];
     uint32_t flags;
     TTaskHandle hTask;                // out
+    // Speed limits in KB/s (0: none), in force before the worker's first
+    // byte; SetTaskSpeedLimit changes them later.
+    int32_t downloadLimitKBps;
+    int32_t uploadLimitKBps;
 };
 
 struct TTaskInfo {

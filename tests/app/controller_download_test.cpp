@@ -74,6 +74,15 @@ TEST_F(ControllerTest, BudgetsAreSpreadOverUnfinishedTasksOnlyWhenTheyChange)
     EXPECT_EQ(Task(0).maxServers, 0);
 }
 
+TEST_F(ControllerTest, ALimitSetBeforeStartGoesIntoEveryNewTask)
+{
+    Started();
+    controller->ApplySpeedLimit(60);
+    controller->OnMainButton();
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(Task(i).param.downloadLimitKBps, 10) << i;
+}
+
 TEST_F(ControllerTest, SpeedLimitIsSharedAndGrowsAsFilesFinish)
 {
     StartDownload();

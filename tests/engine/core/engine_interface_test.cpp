@@ -218,6 +218,16 @@ TEST_F(EngineInterfaceTest, SpeedLimitsValidateAndRejectUnknownKinds)
     EXPECT_EQ(task.maxPeers, 60);
 }
 
+TEST_F(EngineInterfaceTest, LimitsGivenAtCreationHoldBeforeTheWorkerRuns)
+{
+    Param a("/tmp/ql-limit/b");
+    a.downloadLimitKBps = 100;
+    a.uploadLimitKBps = 40000;
+    TWorkThread &task = Task(Create(a));
+    EXPECT_EQ(task.settings.speedLimit1, 100);
+    EXPECT_EQ(task.settings.speedLimit0, 0) << "out of range becomes the default";
+}
+
 TEST_F(EngineInterfaceTest, MirrorsAreParallelListsThatClear)
 {
     Param a("/tmp/ql-mirror/a");
