@@ -161,9 +161,11 @@ uint64_t CPackageController::CountDownloaded()
             sum += info.doneBytes;
             continue;
         }
+        // The engine tells the space the file occupies, rounded up to whole
+        // blocks; no file holds more downloaded bytes than its size.
         const int64_t onDisk = services.engine.GetFileDiskSize(FinalPath(i));
         if (onDisk >= 0)
-            sum += static_cast<uint64_t>(onDisk);
+            sum += std::min(static_cast<uint64_t>(onDisk), manifest.size[i]);
     }
     return sum;
 }

@@ -192,6 +192,16 @@ TEST_F(ControllerTest, ProgressAndSizesOfLargeFilesNeedSixtyFourBits)
     EXPECT_EQ(controller->GetStatusText(3), "90.00%    ");
 }
 
+TEST_F(ControllerTest, FilesWithoutTasksCountAtMostTheirSize)
+{
+    Started();
+    // The engine tells whole blocks on disk, more than the file holds.
+    engine.diskSizes[FinalPath(0)] = static_cast<int64_t>(manifest.size[0]) + 4095;
+    engine.diskSizes[FinalPath(1)] = 1000;
+    controller->PollState();
+    EXPECT_EQ(controller->GetPackageView().downloaded, manifest.size[0] + 1000);
+}
+
 TEST_F(ControllerTest, DownloadedSizeIsWrittenAtMostOncePerSecond)
 {
     StartDownload();
