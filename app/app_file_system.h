@@ -10,8 +10,9 @@
 
 // Whether a folder's file system reserves a file's blocks when the engine
 // allocates it, or leaves the file sparse (the disk may then fill while
-// downloading); Unknown when the folder cannot be asked.
-enum class TStorageMode { Preallocated, Sparse, Unknown };
+// downloading), or does neither (every byte of the length is written as the
+// file grows); Unknown when the folder cannot be asked.
+enum class TStorageMode { Preallocated, Sparse, Dense, Unknown };
 
 struct TFileFacts {
     uint64_t size = 0;

@@ -198,6 +198,10 @@ void CPackageController::ChooseStorageMode()
         EngineLogWrite("文件系统支持稀疏文件", LOG_CHANNEL_CONTROLLER);
         runningSpaceTest = true;
         break;
+    case TStorageMode::Dense:
+        EngineLogWrite("文件系统^不^支持稀疏文件", LOG_CHANNEL_CONTROLLER);
+        runningSpaceTest = false;
+        break;
     case TStorageMode::Unknown:
         break;
     }

@@ -78,6 +78,8 @@ TStorageMode CLocalFileSystem::StorageMode(const std::string &path)
         return TStorageMode::Preallocated;
     case platform::Preallocation::Sparse:
         return TStorageMode::Sparse;
+    case platform::Preallocation::Dense:
+        return TStorageMode::Dense;
     case platform::Preallocation::Unknown:
         break;
     }

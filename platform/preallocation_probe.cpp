@@ -40,9 +40,18 @@ Preallocation ProbePreallocation(const std::string &path)
     const int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd < 0)
         return Preallocation::Unknown;
-    const bool reserved = fallocate(fd, 0, 0, kProbeBytes) == 0;
+    Preallocation kind = Preallocation::Supported;
+    if (fallocate(fd, 0, 0, kProbeBytes) != 0) {
+        // A length set without writing leaves a hole where holes exist.
+        struct stat info {};
+        const bool grown = ftruncate(fd, kProbeBytes) == 0 && fstat(fd, &info) == 0;
+        if (!grown)
+            kind = Preallocation::Unknown;
+        else
+            kind = static_cast<off_t>(info.st_blocks) * 512 < kProbeBytes ? Preallocation::Sparse : Preallocation::Dense;
+    }
     close(fd);
-    return reserved ? Preallocation::Supported : Preallocation::Sparse;
+    return kind;
 }
 
 } // namespace platform

@@ -285,6 +285,19 @@ TEST_F(ControllerTest, EngineErrorsAreShownOncePerChangeOfCode)
     EXPECT_EQ(frontEnd.Count("由于磁盘损坏无法写入，下载失败"), 1);
 }
 
+TEST_F(ControllerTest, AFileSystemWithoutSparseFilesSaysSoAndSkipsTheRunningSpaceTest)
+{
+    files.mode = TStorageMode::Dense;
+    StartDownload();
+    EXPECT_TRUE(Logged("文件系统^不^支持稀疏文件"));
+    SetFlowing(0, 5000);
+    controller->GetSpeedText();
+    engine.freeBytes = 0;
+    controller->PollState();
+    controller->PollState();
+    EXPECT_NE(controller->State(), 5u) << "only a sparse file system needs the running test";
+}
+
 TEST_F(ControllerTest, RunningSpaceTestPausesOnceAndMovesReadyBack)
 {
     files.mode = TStorageMode::Sparse;
