@@ -25,7 +25,8 @@ std::string CPackageController::FinalPath(int index) const
 
 void CPackageController::ShowBox(const std::string &text, const std::string &caption)
 {
-    services.frontEnd.ShowMessage(text, caption);
+    const std::string id = services.report.Identification();
+    services.frontEnd.ShowMessage(id.empty() ? text : text + "\n（" + id + "）", caption);
 }
 
 bool CPackageController::SetSaveFolder(const std::string &path)

@@ -200,6 +200,8 @@ private:
     void ReapplySpeedLimit();
     void SpreadConnectionBudgets();
 
+    // A message box that never blocks the caller, with the report id when
+    // reporting runs.
     void ShowBox(const std::string &text, const std::string &caption = kMessageCaption);
     std::string FinalPath(int index) const;
 

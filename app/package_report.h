@@ -30,4 +30,7 @@ public:
     virtual void FileEvent(const std::string &code, const std::string &fileName, const std::string &text) = 0;
     // Delivers what is queued and stops the reporting thread.
     virtual void Stop() = 0;
+    // The report's identification once reporting runs, else empty: message
+    // boxes carry it, so a user's report can be found.
+    virtual std::string Identification() = 0;
 };

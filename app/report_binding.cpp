@@ -28,3 +28,8 @@ void CReportBinding::Stop()
 {
     StopReportThread();
 }
+
+std::string CReportBinding::Identification()
+{
+    return ReportIdentification();
+}

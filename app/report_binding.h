@@ -10,4 +10,5 @@ public:
     void Event(const std::string &code, const std::string &text, int32_t flags) override;
     void FileEvent(const std::string &code, const std::string &fileName, const std::string &text) override;
     void Stop() override;
+    std::string Identification() override;
 };

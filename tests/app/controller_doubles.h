@@ -244,6 +244,8 @@ public:
         Add(record);
     }
     void Stop() override { journal.push_back("ReportStop"); }
+    std::string Identification() override { return identification; }
+    std::string identification;
 
     int Count(const std::string &code) const
     {

@@ -285,6 +285,17 @@ TEST_F(ControllerTest, EngineErrorsAreShownOncePerChangeOfCode)
     EXPECT_EQ(frontEnd.Count("由于磁盘损坏无法写入，下载失败"), 1);
 }
 
+TEST_F(ControllerTest, MessageBoxesCarryTheReportIdOnceReportingRuns)
+{
+    Started();
+    engine.freeBytes = 0;
+    controller->OnMainButton();
+    EXPECT_EQ(frontEnd.Count("当前磁盘空间不足，请选择其他位置存放"), 1) << "no id before reporting runs";
+    report.identification = "A1B2";
+    controller->OnMainButton();
+    EXPECT_EQ(frontEnd.Count("当前磁盘空间不足，请选择其他位置存放\n（A1B2）"), 1);
+}
+
 TEST_F(ControllerTest, AFileSystemWithoutSparseFilesSaysSoAndSkipsTheRunningSpaceTest)
 {
     files.mode = TStorageMode::Dense;
