@@ -79,7 +79,8 @@ public:
             ended = platform::ChildHasEnded(pid, result);
         }
         bool endedFromOutside = !ended;
-        if (!ended && how == TEnd::Kill) {
+        bool killed = !ended && how == TEnd::Kill;
+        if (killed) {
             platform::KillChildProcess(pid);
         } else if (!ended) {
             platform::InterruptChildProcess(pid);
@@ -93,7 +94,9 @@ public:
         platform::SleepMs(400);
         Account(logMark, seconds);
         if (!crashPoint.empty()) {
-            EXPECT_EQ(result.exitCode, -1) << "the run did not die at " << crashPoint << ": " << Said();
+            // Our own kill would read as a death by a signal too.
+            EXPECT_TRUE(!killed && result.exitCode == -1)
+                << "the run did not die at " << crashPoint << ": " << Said();
         } else if (ended) {
             complete = result.exitCode == 0;
             EXPECT_EQ(result.exitCode, 0) << Said();
