@@ -31,7 +31,7 @@ enum : int32_t {
 // connections and connections being closed, their limits and upkeep. Runs on
 // the task's worker; the interface only sets limits and mirrors under the
 // task's lock.
-class TWorkWithPeers : public TBaseWork, public IPeerTask {
+class TWorkWithPeers : public TBaseWork, public IPeerTask, public ITaskMeters, public ITaskPool {
 public:
     static constexpr int32_t kDefaultMaxServers = 49;
     // Before the application sets limits a task may still use peers, so one
@@ -122,11 +122,16 @@ public:
     // The statistics layer counts a connection's tick.
     virtual void CountTick(TPeerObject &peer) = 0;
 
-    // IPeerTask: the pool's address operations.
+    // IPeerTask: the meters are the statistics layer's, the pool is this.
+    ITaskMeters &Meters() override { return *this; }
+    ITaskPool &Pool() override { return *this; }
+
+    // ITaskPool.
     bool AddAddress(TPeerId *address) override;
     void Penalize(TPeerId *address, TPeerObject *connection, int32_t amount) override;
     void RemoveAddress(TPeerId *address) override;
     void HostNotFound() override;
+    void SetPhase(int32_t phase) override { live.phase = phase; }
 
     std::vector<TPeerId *> candidates;     // one reference each
     std::vector<TPeerObject *> connections; // one reference each

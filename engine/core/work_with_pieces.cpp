@@ -169,11 +169,6 @@ void TWorkWithPieces::CopyPieceCounters(bool bytes)
     }
 }
 
-void TWorkWithPieces::SetPhase(int32_t phase)
-{
-    live.phase = phase;
-}
-
 void TWorkWithPieces::OnBadLocalTorrent()
 {
     live.state = TASK_STATE_BAD_TORRENT;

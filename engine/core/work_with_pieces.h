@@ -18,7 +18,11 @@ class TTorrent;
 // (one bit per piece, most significant bit first), and the scheduling state
 // all connections share: piece ranges of the server sources, the pending
 // list, the in-progress marks and end game, and completion.
-class TWorkWithPieces : public TWorkWithPeers, public IPiecesEventSink, public TTorrentOwner {
+class TWorkWithPieces : public TWorkWithPeers,
+                        public IPiecesEventSink,
+                        public TTorrentOwner,
+                        public ITaskPieceStore,
+                        public ITaskScheduling {
 public:
     TWorkWithPieces();
     ~TWorkWithPieces() override;
@@ -112,21 +116,27 @@ public:
     int32_t focusPiece = -1;
     const std::deque<TBlockRequest> &Pending() const { return pending; }
 
-    // IPeerTask: the piece layer.
+    // IPeerTask: the piece store and the scheduling are this layer's.
+    ITaskPieceStore &Store() override { return *this; }
+    ITaskScheduling &Scheduling() override { return *this; }
+
+    // ITaskPieceStore.
     bool PieceLayerReady() override { return HasPieces(); }
     int64_t FileSize() override;
     int32_t PieceLength() override;
     int32_t PieceCount() override;
-    bool NeedsPiece(int32_t piece) override;
     bool HasAllPieces() override;
     bool IsPieceComplete(int32_t piece) override;
     int64_t MissingInPiece(int32_t piece, int64_t *firstMissing) override;
+    int32_t WriteBlock(int64_t block, int32_t length, const uint8_t *bytes, IBlockSource *source,
+                       bool *needed) override;
+
+    // ITaskScheduling.
+    bool NeedsPiece(int32_t piece) override;
     bool BlockRequestedOrPresent(int64_t block) override;
     void ReportNotRequested(int32_t piece) override { UnmarkInProgress(piece, false); }
     int32_t FocusPiece() override { return focusPiece; }
     bool EndGame() override { return endGame; }
-    int32_t WriteBlock(int64_t block, int32_t length, const uint8_t *bytes, IBlockSource *source,
-                       bool *needed) override;
     void ReturnBlocks(std::vector<TBlockRequest> &&requests) override;
     bool TakePending(int64_t block, int32_t length) override;
     bool PendingHolds(int64_t block) override;
@@ -136,7 +146,6 @@ public:
     bool AssignRange(TPeerObject &peer) override;
     TPieceRange *AddRange(int32_t first, int32_t last, TPeerObject *owner, TPeerId *source) override;
     void RemoveRange(TPieceRange *range) override;
-    void SetPhase(int32_t phase) override;
 
     // TTorrentOwner.
     void SetMetainfoPhase(int32_t phase) override { SetPhase(phase); }

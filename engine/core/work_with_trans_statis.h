@@ -63,7 +63,7 @@ public:
     // Sum of the download rates of the connected peers of the kinds in mask.
     int64_t RateOfKinds(int32_t mask);
 
-    // IPeerTask: statistics and limits.
+    // ITaskMeters (IsStopping is the worker's).
     int32_t DownloadAllowance() override;
     int32_t UploadAllowance() override;
     void CountPayload(int64_t bytes) override;

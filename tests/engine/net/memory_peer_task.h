@@ -14,7 +14,11 @@
 #include "engine/net/peer_object.h"
 #include "engine/net/peer_task.h"
 
-class TMemoryPeerTask : public IPeerTask {
+class TMemoryPeerTask : public IPeerTask,
+                        public ITaskMeters,
+                        public ITaskPieceStore,
+                        public ITaskScheduling,
+                        public ITaskPool {
 public:
     struct Penalty {
         std::string url;
@@ -59,6 +63,11 @@ public:
     }
 
     int64_t PresentBlocks() const { return std::count(present.begin(), present.end(), true); }
+
+    ITaskMeters &Meters() override { return *this; }
+    ITaskPieceStore &Store() override { return *this; }
+    ITaskScheduling &Scheduling() override { return *this; }
+    ITaskPool &Pool() override { return *this; }
 
     // Limits and statistics.
     int32_t allowance = INT32_MAX;
