@@ -4,9 +4,9 @@
 class TPeerId;
 class TPeerObject;
 
-// A run of pieces handed to one server connection. The task's range list owns
-// every range; a connection only points at the one it works on, and the task
-// clears that pointer when it frees the range.
+// A run of pieces handed to one server connection. The scheduler's range list
+// owns every range; a connection only points at the one it works on, and the
+// scheduler clears that pointer when it frees the range.
 struct TPieceRange {
     int32_t first = 0;
     int32_t last = 0;   // inclusive

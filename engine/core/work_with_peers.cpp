@@ -5,6 +5,7 @@
 #include <strings.h>
 #include <unordered_set>
 
+#include "engine/base/engine_clock.h"
 #include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
 #include "engine/core/candidate_rules.h"
@@ -307,6 +308,11 @@ void TWorkWithPeers::RemoveAddress(TPeerId *address)
     TPeerId *gone = *it;
     candidates.erase(it);
     gone->Release();
+}
+
+uint32_t TWorkWithPeers::SecondsRunning()
+{
+    return EngineSeconds() - StartSeconds();
 }
 
 void TWorkWithPeers::HostNotFound()

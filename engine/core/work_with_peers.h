@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/core/base_work.h"
+#include "engine/core/scheduler_pool.h"
 #include "engine/net/listening_service.h"
 #include "engine/net/peer_object.h"
 #include "engine/net/peer_task.h"
@@ -31,7 +32,11 @@ enum : int32_t {
 // connections and connections being closed, their limits and upkeep. Runs on
 // the task's worker; the interface only sets limits and mirrors under the
 // task's lock.
-class TWorkWithPeers : public TBaseWork, public IPeerTask, public ITaskMeters, public ITaskPool {
+class TWorkWithPeers : public TBaseWork,
+                       public IPeerTask,
+                       public ITaskMeters,
+                       public ITaskPool,
+                       public ISchedulerPool {
 public:
     static constexpr int32_t kDefaultMaxServers = 49;
     // Before the application sets limits a task may still use peers, so one
@@ -132,6 +137,11 @@ public:
     void RemoveAddress(TPeerId *address) override;
     void HostNotFound() override;
     void SetPhase(int32_t phase) override { live.phase = phase; }
+
+    // ISchedulerPool (the clock is the statistics layer's, stopping the worker's).
+    const std::vector<TPeerObject *> &Connections() override { return connections; }
+    const std::vector<TPeerId *> &Candidates() override { return candidates; }
+    uint32_t SecondsRunning() override;
 
     std::vector<TPeerId *> candidates;     // one reference each
     std::vector<TPeerObject *> connections; // one reference each

@@ -15,10 +15,6 @@ public:
     virtual void NoteUploading() = 0;
     // Adds delivered bytes to the per-kind totals (HTTP sources, peers).
     virtual void CountKindBytes(int32_t kind, int64_t bytes) = 0;
-    // Engine time of the last statistics tick (the calendar time before it).
-    virtual int64_t TaskClock() = 0;
-    // The worker is winding down: returned blocks are dropped.
-    virtual bool IsStopping() = 0;
 
 protected:
     ~ITaskMeters() = default;

@@ -83,8 +83,6 @@ public:
         if (kind == PEER_KIND_HTTP)
             httpBytes += bytes;
     }
-    int64_t TaskClock() override { return EngineTime(); }
-    bool IsStopping() override { return false; }
 
     // Piece layer.
     bool PieceLayerReady() override { return fileSize > 0; }
