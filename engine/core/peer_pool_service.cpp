@@ -21,7 +21,7 @@ void TWorkWithPeers::NoteSizeOf(TPeerObject &peer)
 {
     TPeerId *address = peer.Address();
     const TUrlParts *parts = address != nullptr ? address->PartsIfAny() : nullptr;
-    if (FileSize() == 0 && parts != nullptr && parts->serverSize > 0 && !parts->wholeContent)
+    if (Store().FileSize() == 0 && parts != nullptr && parts->serverSize > 0 && !parts->wholeContent)
         OnServerSize(*address);
 }
 

@@ -1,12 +1,13 @@
 #pragma once
 #include <cstdint>
 
-class TPeerId;
+#include "engine/net/peer_id.h"
+
 class TPeerObject;
 
-// A run of pieces handed to one server connection. The task's range list owns
-// every range; a connection only points at the one it works on, and the task
-// clears that pointer when it frees the range.
+// A run of pieces handed to one server connection. The scheduler's range list
+// owns every range; a connection only points at the one it works on, and the
+// scheduler clears that pointer when it frees the range.
 struct TPieceRange {
     int32_t first = 0;
     int32_t last = 0;   // inclusive
@@ -16,7 +17,7 @@ struct TPieceRange {
     bool reopened = false; // pieces of a scanned range became open again
     bool givenUp = false;  // carved or abandoned: its pieces go back when released
     int64_t time = 0;      // task clock of the last assignment or cut
-    TPeerId *source = nullptr;     // referenced while the range exists
+    TRef<TPeerId> source;          // the server the range was carved for
     TPeerObject *owner = nullptr;  // the connection working on it, or none
 
     int32_t Remaining() const { return last - cursor + 1; }

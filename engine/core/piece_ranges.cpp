@@ -2,8 +2,9 @@
 // assignment, take-over of stalled ranges and stealing in proportion to rates.
 #include <algorithm>
 
+#include "engine/core/piece_scheduler.h"
 #include "engine/core/range_plan.h"
-#include "engine/core/work_with_pieces.h"
+#include "engine/net/peer_object.h"
 #include "platform/tick.h"
 
 namespace {
@@ -13,7 +14,7 @@ constexpr int32_t kManyMissing = 4;
 constexpr int64_t kRecentCut = 3;
 } // namespace
 
-TPieceRange *TWorkWithPieces::AddRange(int32_t first, int32_t last, TPeerObject *owner, TPeerId *source)
+TPieceRange *TPieceScheduler::AddRange(int32_t first, int32_t last, TPeerObject *owner, TPeerId *source)
 {
     if (first < 0 || last < first)
         return nullptr;
@@ -21,10 +22,8 @@ TPieceRange *TWorkWithPieces::AddRange(int32_t first, int32_t last, TPeerObject 
     range->first = first;
     range->last = last;
     range->cursor = first;
-    range->time = TaskClock();
-    range->source = source;
-    if (source != nullptr)
-        source->AddRef();
+    range->time = pool.TaskClock();
+    range->source = TRef<TPeerId>::Share(source);
     TPieceRange *added = range.get();
     ranges.push_back(std::move(range));
     if (owner != nullptr) {
@@ -34,31 +33,29 @@ TPieceRange *TWorkWithPieces::AddRange(int32_t first, int32_t last, TPeerObject 
     return added;
 }
 
-void TWorkWithPieces::RemoveRange(TPieceRange *range)
+void TPieceScheduler::RemoveRange(TPieceRange *range)
 {
     auto it = std::find_if(ranges.begin(), ranges.end(), [range](const auto &r) { return r.get() == range; });
     if (it == ranges.end())
         return;
     if (range->owner != nullptr)
         range->owner->ForgetRange();
-    if (range->source != nullptr)
-        range->source->Release();
     ranges.erase(it);
 }
 
-void TWorkWithPieces::ReopenRangesOf(TPeerObject &peer)
+void TPieceScheduler::ReopenRangeOf(TPeerObject &peer)
 {
     if (TPieceRange *range = peer.Range())
         range->reopened = true;
 }
 
-void TWorkWithPieces::EngageRanges()
+void TPieceScheduler::EngageRanges()
 {
-    if (!ranges.empty() || !HasPieces())
+    if (!ranges.empty() || !pieces.PieceLayerReady())
         return;
-    int32_t n = PieceCount();
+    int32_t n = pieces.PieceCount();
     std::vector<TPeerId *> sources;
-    for (TPeerId *c : candidates) {
+    for (TPeerId *c : pool.Candidates()) {
         if (c->parsed && c->IsServer() && !c->mainTorrent)
             sources.push_back(c);
     }
@@ -71,18 +68,18 @@ void TWorkWithPieces::EngageRanges()
     }
 }
 
-void TWorkWithPieces::Assign(TPieceRange &range, TPeerObject &peer)
+void TPieceScheduler::Assign(TPieceRange &range, TPeerObject &peer)
 {
     range.owner = &peer;
-    range.time = TaskClock();
+    range.time = pool.TaskClock();
     peer.TakeRange(&range);
 }
 
-bool TWorkWithPieces::AssignRange(TPeerObject &peer)
+bool TPieceScheduler::AssignRange(TPeerObject &peer)
 {
     if (ranges.empty())
         return false;
-    int64_t clock = TaskClock();
+    int64_t clock = pool.TaskClock();
     for (auto &r : ranges) {
         if (r->owner == nullptr && !r->scanned && !r->givenUp && r->cursor == peer.lastFinishedPiece + 1) {
             Assign(*r, peer);
@@ -118,13 +115,13 @@ bool TWorkWithPieces::AssignRange(TPeerObject &peer)
     return Steal(peer);
 }
 
-bool TWorkWithPieces::Steal(TPeerObject &peer)
+bool TPieceScheduler::Steal(TPeerObject &peer)
 {
-    int64_t clock = TaskClock();
+    int64_t clock = pool.TaskClock();
     int64_t askerRate = peer.period.downRate;
     bool heldBefore = peer.rangesHeld > 0;
-    int32_t missing = MissingPieceCount();
-    int32_t pieceLength = PieceLength();
+    int32_t missing = pieces.MissingPieceCount();
+    int32_t pieceLength = pieces.PieceLength();
 
     auto choose = [&](bool fallback) -> TPieceRange * {
         TPieceRange *victim = nullptr;

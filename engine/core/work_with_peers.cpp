@@ -5,6 +5,7 @@
 #include <strings.h>
 #include <unordered_set>
 
+#include "engine/base/engine_clock.h"
 #include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
 #include "engine/core/candidate_rules.h"
@@ -283,6 +284,11 @@ void TWorkWithPeers::RemoveAddress(TPeerId *address)
     if (it == candidates.end())
         return;
     candidates.erase(it);
+}
+
+uint32_t TWorkWithPeers::SecondsRunning()
+{
+    return EngineSeconds() - StartSeconds();
 }
 
 void TWorkWithPeers::HostNotFound()

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/core/base_work.h"
+#include "engine/core/scheduler_pool.h"
 #include "engine/net/listening_service.h"
 #include "engine/net/peer_object.h"
 #include "engine/net/peer_task.h"
@@ -31,7 +32,11 @@ enum : int32_t {
 // connections and connections being closed, their limits and upkeep. Runs on
 // the task's worker; the interface only sets limits and mirrors under the
 // task's lock.
-class TWorkWithPeers : public TBaseWork, public IPeerTask {
+class TWorkWithPeers : public TBaseWork,
+                       public IPeerTask,
+                       public ITaskMeters,
+                       public ITaskPool,
+                       public ISchedulerPool {
 public:
     static constexpr int32_t kDefaultMaxServers = 49;
     // Before the application sets limits a task may still use peers, so one
@@ -122,11 +127,21 @@ public:
     // The statistics layer counts a connection's tick.
     virtual void CountTick(TPeerObject &peer) = 0;
 
-    // IPeerTask: the pool's address operations.
+    // IPeerTask: the meters are the statistics layer's, the pool is this.
+    ITaskMeters &Meters() override { return *this; }
+    ITaskPool &Pool() override { return *this; }
+
+    // ITaskPool.
     bool AddAddress(TPeerId *address) override;
     void Penalize(TPeerId *address, TPeerObject *connection, int32_t amount) override;
     void RemoveAddress(TPeerId *address) override;
     void HostNotFound() override;
+    void SetPhase(int32_t phase) override { live.phase = phase; }
+
+    // ISchedulerPool (the clock is the statistics layer's, stopping the worker's).
+    const std::vector<TRef<TPeerObject>> &Connections() override { return connections; }
+    const std::vector<TRef<TPeerId>> &Candidates() override { return candidates; }
+    uint32_t SecondsRunning() override;
 
     std::vector<TRef<TPeerId>> candidates;
     std::vector<TRef<TPeerObject>> connections;

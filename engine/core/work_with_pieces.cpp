@@ -10,6 +10,7 @@
 #include "engine/storage/pieces.h"
 #include "engine/storage/torrent.h"
 #include "platform/remove_file.h"
+#include "platform/tick.h"
 
 namespace {
 constexpr int32_t kMinHttpPiece = 64 * 1024;
@@ -44,8 +45,8 @@ TWorkWithPieces::TWorkWithPieces() = default;
 TWorkWithPieces::~TWorkWithPieces()
 {
     // The task has reset and closed everything by now; only memory is left
-    // to give back, without calls into layers already destroyed.
-    ClearScheduling();
+    // to give back, without calls into layers already destroyed. The
+    // scheduler frees its ranges when it goes.
 }
 
 int32_t TWorkWithPieces::CopyPublishedHaveMap(void *buf, int32_t len) const
@@ -86,19 +87,7 @@ void TWorkWithPieces::Reset(bool release, bool full)
 
 void TWorkWithPieces::ClearScheduling()
 {
-    for (auto &range : ranges) {
-        if (range->owner != nullptr)
-            range->owner->ForgetRange();
-        if (range->source != nullptr)
-            range->source->Release();
-    }
-    ranges.clear();
-    pending.clear();
-    inProgress.clear();
-    inProgressEntries = 0;
-    endGame = false;
-    endGameReached = false;
-    focusPiece = -1;
+    scheduler.Clear();
     firstMissing = 0;
 }
 
@@ -159,11 +148,6 @@ void TWorkWithPieces::CopyPieceCounters(bool bytes)
         live.totalSize = static_cast<uint64_t>(pieces->TotalLength());
         live.doneBytes = static_cast<uint64_t>(std::max<int64_t>(pieces->VerifiedBytes(), 0));
     }
-}
-
-void TWorkWithPieces::SetPhase(int32_t phase)
-{
-    live.phase = phase;
 }
 
 void TWorkWithPieces::OnBadLocalTorrent()
@@ -437,7 +421,12 @@ int64_t TWorkWithPieces::MissingInPiece(int32_t piece, int64_t *firstMissingByte
     return missing;
 }
 
-bool TWorkWithPieces::BlockRequestedOrPresent(int64_t block)
+bool TWorkWithPieces::IsPieceNeeded(int32_t piece)
+{
+    return HasPieces() && pieces->IsNeeded(piece);
+}
+
+bool TWorkWithPieces::HasBlock(int64_t block)
 {
     return HasPieces() && pieces->HasBlock(block);
 }
@@ -471,6 +460,23 @@ int32_t TWorkWithPieces::MissingPieceCount()
     if (!HasPieces())
         return 0;
     return std::max(pieces->PieceCount() - pieces->DoneOrUnwantedPieces(), 0);
+}
+
+bool TWorkWithPieces::NearlyComplete()
+{
+    return HasPieces() && MissingPieceCount() <= 2;
+}
+
+int32_t TWorkWithPieces::RandomStartPiece()
+{
+    int32_t count = PieceCount();
+    if (settings.randomStart == 0 || count <= 0)
+        return 0;
+    int64_t done = pieces->DoneOrUnwantedPieces();
+    int64_t b = platform::TickCount() % (20 * done + 6);
+    while (b >= count)
+        b -= count;
+    return static_cast<int32_t>(done > 1 ? b + done : b);
 }
 
 bool TWorkWithPieces::CheckComplete(int64_t now)

@@ -1,11 +1,10 @@
 #pragma once
 #include <cstdint>
-#include <deque>
-#include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/core/piece_scheduler.h"
+#include "engine/core/scheduler_pieces.h"
 #include "engine/core/work_with_peers.h"
 #include "engine/storage/pieces_event.h"
 #include "engine/storage/task_state_file.h"
@@ -15,10 +14,13 @@ class TPieces;
 class TTorrent;
 
 // The piece layer of a task: the torrent and the data file, the have-map
-// (one bit per piece, most significant bit first), and the scheduling state
-// all connections share: piece ranges of the server sources, the pending
-// list, the in-progress marks and end game, and completion.
-class TWorkWithPieces : public TWorkWithPeers, public IPiecesEventSink, public TTorrentOwner {
+// (one bit per piece, most significant bit first), completion, and the
+// scheduler that holds what all connections share.
+class TWorkWithPieces : public TWorkWithPeers,
+                        public IPiecesEventSink,
+                        public TTorrentOwner,
+                        public ITaskPieceStore,
+                        public ISchedulerPieces {
 public:
     TWorkWithPieces();
     ~TWorkWithPieces() override;
@@ -65,7 +67,7 @@ public:
     virtual void CopyPieceCounters(bool bytes);
     // Lets the data file complete pending work (nothing is deferred yet).
     virtual void DataFileUpkeep() {}
-    virtual void RemoveFromInProgress(uint32_t piece);
+    virtual void RemoveFromInProgress(uint32_t piece) { scheduler.UnmarkInProgress(static_cast<int32_t>(piece), true); }
     // Writes verified pieces out and closes the files; finishing gives
     // complete files their final names.
     void CloseDataFile(bool finishing);
@@ -97,46 +99,31 @@ public:
     bool AllPiecesPresent();
     int32_t MissingPieceCount() override;
 
-    // --- scheduling ---
-    bool MarkInProgress(int32_t piece);
-    void UnmarkInProgress(int32_t piece, bool finished);
-    int32_t InProgressCount(int32_t piece) const;
-    bool PickPending(TPeerObject &peer, const std::vector<uint8_t> &peerHave, const std::vector<int32_t> &exclude,
-                     int32_t most);
-    bool WaitsForServers();
+    // --- queries of the peer pickers ---
     bool NearlyComplete();
     int32_t RandomStartPiece();
     // Every fourth 8-second step: bounds the pending list, empties it once
     // complete.
-    virtual void PendingUpkeep();
-    int32_t focusPiece = -1;
-    const std::deque<TBlockRequest> &Pending() const { return pending; }
+    virtual void PendingUpkeep() { scheduler.PendingUpkeep(completed); }
 
-    // IPeerTask: the piece layer.
+    // IPeerTask: the piece store is this layer, the scheduling its scheduler.
+    ITaskPieceStore &Store() override { return *this; }
+    TPieceScheduler &Scheduling() override { return scheduler; }
+
+    // ITaskPieceStore.
     bool PieceLayerReady() override { return HasPieces(); }
     int64_t FileSize() override;
     int32_t PieceLength() override;
     int32_t PieceCount() override;
-    bool NeedsPiece(int32_t piece) override;
     bool HasAllPieces() override;
     bool IsPieceComplete(int32_t piece) override;
     int64_t MissingInPiece(int32_t piece, int64_t *firstMissing) override;
-    bool BlockRequestedOrPresent(int64_t block) override;
-    void ReportNotRequested(int32_t piece) override { UnmarkInProgress(piece, false); }
-    int32_t FocusPiece() override { return focusPiece; }
-    bool EndGame() override { return endGame; }
     int32_t WriteBlock(int64_t block, int32_t length, const uint8_t *bytes, IBlockSource *source,
                        bool *needed) override;
-    void ReturnBlocks(std::vector<TBlockRequest> &&requests) override;
-    bool TakePending(int64_t block, int32_t length) override;
-    bool PendingHolds(int64_t block) override;
-    void AddPending(int64_t block, int32_t length) override;
-    std::vector<std::unique_ptr<TPieceRange>> &Ranges() override { return ranges; }
-    void EngageRanges() override;
-    bool AssignRange(TPeerObject &peer) override;
-    TPieceRange *AddRange(int32_t first, int32_t last, TPeerObject *owner, TPeerId *source) override;
-    void RemoveRange(TPieceRange *range) override;
-    void SetPhase(int32_t phase) override;
+
+    // ISchedulerPieces (the rest is shared with the piece store).
+    bool IsPieceNeeded(int32_t piece) override;
+    bool HasBlock(int64_t block) override;
 
     // TTorrentOwner.
     void SetMetainfoPhase(int32_t phase) override { SetPhase(phase); }
@@ -153,19 +140,14 @@ protected:
     bool HasPieces() const;
     void OnServerSize(TPeerId &address) override;
     bool AdoptFetchedTorrent(const std::string &content) override;
-    void ReopenRangesOf(TPeerObject &peer) override;
-    // Drops pending entries whose block the data file already has.
-    void DropObtainedPending();
-    // The in-progress list and end game as the need tests see them.
-    bool RecomputeEndGame();
+    void ReopenRangesOf(TPeerObject &peer) override { scheduler.ReopenRangeOf(peer); }
 
     TRef<TPieces> pieces;
     TRef<TTorrent> torrent;
 
 private:
-    bool Steal(TPeerObject &peer);
-    void Assign(TPieceRange &range, TPeerObject &peer);
     void ReleaseDataFile();
+    // Forgets what was planned against the pieces, ranges and all.
     void ClearScheduling();
     // Hands the loaded state to a data file about to be built.
     void PrepareStartup(TPieces &fresh);
@@ -175,12 +157,7 @@ private:
     // A data file under construction; it may send events before it replaces
     // the current one.
     TPieces *building = nullptr;
-    std::vector<std::unique_ptr<TPieceRange>> ranges;
-    std::deque<TBlockRequest> pending;
-    std::map<int32_t, int32_t> inProgress;
-    int32_t inProgressEntries = 0;
-    bool endGame = false;
-    bool endGameReached = false;
+    TPieceScheduler scheduler{*this, *this};
     // Pieces below it are known present; the completion test resumes there.
     int32_t firstMissing = 0;
 };

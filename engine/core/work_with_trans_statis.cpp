@@ -166,7 +166,7 @@ void TWorkWithTransStatis::StatTick(bool complete)
         if (peer->IsConnected())
             peer->CancelObtained();
     }
-    DropObtainedPending();
+    Scheduling().DropObtainedPending();
 
     lastSecondUpload = rawOut;
     rawIn = rawOut = payloadIn = 0;

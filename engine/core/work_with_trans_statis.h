@@ -63,13 +63,14 @@ public:
     // Sum of the download rates of the connected peers of the kinds in mask.
     int64_t RateOfKinds(int32_t mask);
 
-    // IPeerTask: statistics and limits.
+    // ITaskMeters.
     int32_t DownloadAllowance() override;
     int32_t UploadAllowance() override;
     void CountPayload(int64_t bytes) override;
     void CountUpload(int64_t bytes) override;
     void NoteUploading() override { ++uploadsThisRound; }
     void CountKindBytes(int32_t kind, int64_t bytes) override;
+    // The clock of the pool and the scheduler: engine time of the last tick.
     int64_t TaskClock() override;
 
     // Adds a connection's tick counters to the window.

@@ -76,7 +76,7 @@ bool THttpPeer::AttachAddress(TPeerId *newAddress)
         if (!parts.contentComplete)
             parts.content.clear();
         if (address->mainTorrent)
-            task->SetPhase(kPhaseFetchingTorrent);
+            task->Pool().SetPhase(kPhaseFetchingTorrent);
     }
 
     stage = socket->Connect(address->address, address->port, false) ? PEER_STAGE_CONNECTING : PEER_STAGE_NONE;
@@ -132,7 +132,7 @@ bool THttpPeer::AskAgainOnThisConnection()
 
 int32_t THttpPeer::ReadBudget() const
 {
-    int32_t allowance = task->DownloadAllowance();
+    int32_t allowance = task->Meters().DownloadAllowance();
     if (allowance <= 0)
         return stage == PEER_STAGE_CONNECTING ? kHeadRead : 0;
     return std::min(allowance, kReadChunk);
@@ -181,7 +181,7 @@ bool THttpPeer::Refuse(const std::string &why, int32_t penalty)
 {
     EngineLogFormat(LOG_CHANNEL_HTTP, "HTTP answer from %.512s refused: %.512s", address->url.c_str(), why.c_str());
     CloseSocket();
-    task->Penalize(address, this, penalty);
+    task->Pool().Penalize(address, this, penalty);
     return false;
 }
 
@@ -190,7 +190,7 @@ bool THttpPeer::ReadInput()
     if (!IsConnected())
         return false;
     if (IsTimedOut()) {
-        task->Penalize(address, this, kTimeoutPenalty);
+        task->Pool().Penalize(address, this, kTimeoutPenalty);
         return false;
     }
     int32_t budget = ReadBudget();
@@ -228,9 +228,9 @@ bool THttpPeer::ReadHeader(int32_t budget)
                     address->url.c_str());
     CloseSocket();
     if (status >= 400 && status < 500)
-        task->RemoveAddress(address);
+        task->Pool().RemoveAddress(address);
     else if (status >= 500 && status < 600)
-        task->Penalize(address, this, kServerPenalty);
+        task->Pool().Penalize(address, this, kServerPenalty);
     return false;
 }
 
@@ -313,20 +313,20 @@ bool THttpPeer::FollowRedirect()
         EngineLogFormat(LOG_CHANNEL_HTTP, "HTTP %d from %.512s: %.768s", responseHeader.statusCode, address->url.c_str(),
                         target.c_str());
         if (verdict == THttpRedirectVerdict::NoLocation)
-            task->Penalize(address, this, kServerPenalty);
+            task->Pool().Penalize(address, this, kServerPenalty);
         else
-            task->RemoveAddress(address);
+            task->Pool().RemoveAddress(address);
         return false;
     }
     if (parts.redirectHops >= kHttpMaxRedirectHops) {
         EngineLogFormat(LOG_CHANNEL_HTTP, "HTTP redirect from %.512s refused: more than %d hops", address->url.c_str(),
                         kHttpMaxRedirectHops);
-        task->RemoveAddress(address);
+        task->Pool().RemoveAddress(address);
         return false;
     }
     if (target == parts.lastRedirect) {
         if (++parts.redirectCount > kSameTargetLimit)
-            task->RemoveAddress(address);
+            task->Pool().RemoveAddress(address);
     } else {
         parts.lastRedirect = target;
         ++parts.redirectCount;
@@ -340,9 +340,9 @@ bool THttpPeer::FollowRedirect()
     next->mainTorrent = address->mainTorrent;
     if (next->Parse(target)) {
         next->origin = kOriginConfirmed;
-        task->AddAddress(next);
+        task->Pool().AddAddress(next);
     } else if (next->invalidHost) {
-        task->HostNotFound();
+        task->Pool().HostNotFound();
     } else {
         EngineLogFormat(LOG_CHANNEL_HTTP, "HTTP redirect target %.768s does not parse", target.c_str());
     }
@@ -463,7 +463,7 @@ bool THttpPeer::PlanRequests()
         return true;
     TUrlParts &parts = address->Parts();
     if (parts.serverSize > 0) {
-        int64_t fileSize = task->FileSize();
+        int64_t fileSize = task->Store().FileSize();
         if (fileSize > 0 && fileSize != parts.serverSize)
             return Refuse("server size " + std::to_string(parts.serverSize) + " differs from the task's " +
                               std::to_string(fileSize),

@@ -81,7 +81,7 @@ bool TPeerObject::DownloadTick()
     });
     if (ok && stage == PEER_STAGE_USABLE && socket && socket->SendLength() > 0) {
         counters.uploading = true;
-        task->NoteUploading();
+        task->Meters().NoteUploading();
     }
     return ok;
 }
@@ -128,7 +128,7 @@ void TPeerObject::Reset()
         std::vector<TBlockRequest> moved(requests.begin(), requests.end());
         requests.clear();
         if (task != nullptr)
-            task->ReturnBlocks(std::move(moved));
+            task->Scheduling().ReturnBlocks(std::move(moved));
     }
     sentRequests = 0;
     remoteRequests.clear();
@@ -157,7 +157,7 @@ bool TPeerObject::IsFinished(bool ignoreIdle)
         return true;
     if (!ignoreIdle && IsIdleLong())
         return true;
-    return task->HasAllPieces() && IsSeed();
+    return task->Store().HasAllPieces() && IsSeed();
 }
 
 int32_t TPeerObject::QueueLimit() const
@@ -181,16 +181,16 @@ bool TPeerObject::PlanRequests()
         int32_t piece = NextPiece();
         if (piece < 0)
             break;
-        if (task->MissingInPiece(piece, &missingAt) > 0) {
+        if (task->Store().MissingInPiece(piece, &missingAt) > 0) {
             candidate = piece;
             break;
         }
     }
-    int32_t focus = task->FocusPiece();
+    int32_t focus = task->Scheduling().FocusPiece();
     if (IsServerKind(kind) && candidate > 0 && focus > 0 && std::abs(focusSnapshot - focus) > kFocusDistance) {
         ReleaseRange();
         int32_t piece = SplitAtFocus(focus);
-        if (piece >= 0 && task->MissingInPiece(piece, &missingAt) > 0)
+        if (piece >= 0 && task->Store().MissingInPiece(piece, &missingAt) > 0)
             candidate = piece;
         else
             candidate = -1;
@@ -202,23 +202,25 @@ bool TPeerObject::PlanRequests()
     if (range != nullptr)
         range->cursor = candidate;
 
-    int64_t pieceStart = static_cast<int64_t>(candidate) * task->PieceLength();
-    int64_t pieceEnd = std::min(pieceStart + task->PieceLength(), task->FileSize());
+    ITaskPieceStore &store = task->Store();
+    ITaskScheduling &scheduling = task->Scheduling();
+    int64_t pieceStart = static_cast<int64_t>(candidate) * store.PieceLength();
+    int64_t pieceEnd = std::min(pieceStart + store.PieceLength(), store.FileSize());
     int64_t offset = pieceStart + missingAt / kBlockBytes * kBlockBytes;
     for (; offset < pieceEnd; offset += kBlockBytes) {
         int64_t block = offset / kBlockBytes;
         auto length = static_cast<int32_t>(std::min<int64_t>(kBlockBytes, pieceEnd - offset));
-        if (QueueHolds(block) || task->BlockRequestedOrPresent(block))
+        if (QueueHolds(block) || scheduling.BlockRequestedOrPresent(block))
             continue;
         if (kind == PEER_KIND_BT && static_cast<int64_t>(requests.size()) >= limit) {
-            if (task->EndGame() && !task->PendingHolds(block))
-                task->AddPending(block, length);
+            if (scheduling.EndGame() && !scheduling.PendingHolds(block))
+                scheduling.AddPending(block, length);
             continue;
         }
         // A server stream fetches its range in order: a block parked by a
         // dropped connection is fetched here, not left waiting for a peer.
-        if (kind != PEER_KIND_BT && task->PendingHolds(block))
-            task->TakePending(block, length);
+        if (kind != PEER_KIND_BT && scheduling.PendingHolds(block))
+            scheduling.TakePending(block, length);
         requests.push_back({block, length, Now(), false});
     }
     return true;
@@ -226,9 +228,9 @@ bool TPeerObject::PlanRequests()
 
 bool TPeerObject::IsOpenForUs(int32_t piece)
 {
-    if (!task->NeedsPiece(piece))
+    if (!task->Scheduling().NeedsPiece(piece))
         return false;
-    int64_t length = task->PieceLength();
+    int64_t length = task->Store().PieceLength();
     return std::none_of(requests.begin(), requests.end(), [&](const TBlockRequest &r) {
         return r.block * kBlockBytes / length == piece;
     });
@@ -236,10 +238,10 @@ bool TPeerObject::IsOpenForUs(int32_t piece)
 
 int32_t TPeerObject::NextPiece()
 {
-    if (!task->PieceLayerReady())
+    if (!task->Store().PieceLayerReady())
         return -1;
-    if (task->Ranges().empty())
-        task->EngageRanges();
+    if (task->Scheduling().Ranges().empty())
+        task->Scheduling().EngageRanges();
     if (range != nullptr) {
         for (int32_t p = std::max(counters.currentPiece + 1, range->first); p <= range->last; ++p) {
             if (IsOpenForUs(p)) {
@@ -265,21 +267,21 @@ int32_t TPeerObject::NextPiece()
                 return p;
             }
         }
-        task->RemoveRange(range);
+        task->Scheduling().RemoveRange(range);
     }
     return -1;
 }
 
 bool TPeerObject::AcquireRange()
 {
-    if (task->HasAllPieces())
+    if (task->Store().HasAllPieces())
         return false;
-    if (task->AssignRange(*this))
+    if (task->Scheduling().AssignRange(*this))
         return range != nullptr;
-    auto &ranges = task->Ranges();
+    auto &ranges = task->Scheduling().Ranges();
     if (std::any_of(ranges.begin(), ranges.end(), [](const auto &r) { return !r->scanned; }))
         return false;
-    int32_t count = task->PieceCount();
+    int32_t count = task->Store().PieceCount();
     int32_t start = 0;
     while (start < count && !IsOpenForUs(start))
         ++start;
@@ -288,7 +290,7 @@ bool TPeerObject::AcquireRange()
     int32_t end = start;
     while (end + 1 < count && IsOpenForUs(end + 1))
         ++end;
-    task->AddRange(start, end, this, address);
+    task->Scheduling().AddRange(start, end, this, address);
     return range != nullptr;
 }
 
@@ -300,24 +302,24 @@ void TPeerObject::CloseScannedRange()
     if (!done->scanned) {
         done->scanned = true;
         for (int32_t p = done->first; p <= done->last && !done->reopened; ++p)
-            done->reopened = task->NeedsPiece(p);
+            done->reopened = task->Scheduling().NeedsPiece(p);
     }
     range = nullptr;
     if (done->scanned && !done->reopened)
-        task->RemoveRange(done);
+        task->Scheduling().RemoveRange(done);
     else
         done->owner = nullptr;
 }
 
 int32_t TPeerObject::SplitAtFocus(int32_t focus)
 {
-    for (auto &candidate : task->Ranges()) {
+    for (auto &candidate : task->Scheduling().Ranges()) {
         TPieceRange *r = candidate.get();
         if (r->scanned || r->givenUp || focus < r->first || focus > r->last)
             continue;
         int32_t last = r->last;
         r->last = std::max(r->first, focus - 1);
-        if (task->AddRange(focus, last, this, address) == nullptr)
+        if (task->Scheduling().AddRange(focus, last, this, address) == nullptr)
             return -1;
         counters.currentPiece = focus;
         return focus;
@@ -334,9 +336,9 @@ void TPeerObject::ReleaseRange()
     if (held->givenUp) {
         if (!held->scanned) {
             for (int32_t p = held->first; p < held->cursor; ++p)
-                task->ReportNotRequested(p);
+                task->Scheduling().ReportNotRequested(p);
         }
-        task->RemoveRange(held);
+        task->Scheduling().RemoveRange(held);
         return;
     }
     requests.clear();
@@ -346,7 +348,7 @@ void TPeerObject::ReleaseRange()
 
 bool TPeerObject::RangeEnded()
 {
-    if (range == nullptr || range->cursor < range->last || task->NeedsPiece(range->last))
+    if (range == nullptr || range->cursor < range->last || task->Scheduling().NeedsPiece(range->last))
         return false;
     requests.clear();
     sentRequests = 0;
@@ -358,7 +360,7 @@ bool TPeerObject::RangeEnded()
 
 void TPeerObject::DropRequestsInPiece(int32_t piece, bool unsentOnly)
 {
-    int64_t length = task->PieceLength();
+    int64_t length = task->Store().PieceLength();
     std::erase_if(requests, [&](const TBlockRequest &r) {
         return r.block * kBlockBytes / length == piece && !(unsentOnly && r.sent);
     });
@@ -368,9 +370,9 @@ bool TPeerObject::DeliverBlock(int64_t block, int32_t length, const uint8_t *byt
 {
     if (block < 0 || length <= 0 || length > kBlockBytes || bytes == nullptr || !IsConnected())
         return false;
-    if (task->FileSize() <= 0)
+    if (task->Store().FileSize() <= 0)
         return true;
-    task->CountPayload(length);
+    task->Meters().CountPayload(length);
     counters.activityTime = Now();
     if (range != nullptr)
         ++range->arrivals;
@@ -382,31 +384,31 @@ bool TPeerObject::DeliverBlock(int64_t block, int32_t length, const uint8_t *byt
         if (match->sent && sentRequests > 0)
             --sentRequests;
         requests.erase(match);
-    } else if (!task->TakePending(block, length)) {
+    } else if (!task->Scheduling().TakePending(block, length)) {
         return false;
     }
 
     if (state == PEER_STATE_WAITING)
         state = PEER_STATE_ACTIVE;
-    int32_t pieceLength = task->PieceLength();
+    int32_t pieceLength = task->Store().PieceLength();
     auto piece = static_cast<int32_t>(block * kBlockBytes / pieceLength);
     bool needed = false;
-    int32_t taken = task->WriteBlock(block, length, bytes, this, &needed);
+    int32_t taken = task->Store().WriteBlock(block, length, bytes, this, &needed);
     if (taken == TPieces::kPieceCorrupt) {
-        task->ReportNotRequested(piece);
+        task->Scheduling().ReportNotRequested(piece);
         ++failures;
         return false;
     }
     if (taken != length)
         return false;
-    task->CountKindBytes(kind, length);
+    task->Meters().CountKindBytes(kind, length);
     totalBytes += length;
     totalKB = totalBytes / 1024;
     period.payload += length;
-    int64_t pieceEnd = std::min(static_cast<int64_t>(piece + 1) * pieceLength, task->FileSize());
+    int64_t pieceEnd = std::min(static_cast<int64_t>(piece + 1) * pieceLength, task->Store().FileSize());
     if (block * kBlockBytes + length >= pieceEnd)
         lastFinishedPiece = piece;
-    if (task->EndGame() && task->IsPieceComplete(piece))
+    if (task->Scheduling().EndGame() && task->Store().IsPieceComplete(piece))
         DropRequestsInPiece(piece, true);
     return true;
 }

@@ -78,7 +78,7 @@ struct TPeriodCounters {
 //     the task's CreatePeer makes it (engine/net/peer_factory.cpp);
 //   - must implement ReadInput: receive from socket, and hand every complete
 //     16 KiB block to DeliverBlock (which checks it was asked for, stores it
-//     and counts it); respect task->DownloadAllowance() before reading and
+//     and counts it); respect task->Meters().DownloadAllowance() before reading and
 //     never read more than it allows;
 //   - may override FlushOutput, PlanRequests (call TPeerObject::PlanRequests
 //     for the base planning, which fills requests from NextPiece), Reset and
@@ -88,8 +88,8 @@ struct TPeriodCounters {
 //     PEER_STATE_TIMED_OUT and call ReleaseRange when it fires);
 //   - closes its socket only through CloseSocket();
 //   - calls RangeEnded() after a block completes to close a finished range;
-//   - reports address trouble through task->Penalize / RemoveAddress /
-//     AddAddress / HostNotFound;
+//   - reports address trouble through task->Pool(): Penalize /
+//     RemoveAddress / AddAddress / HostNotFound;
 //   - stamps counters.activityTime when data or a reply arrives.
 // Peers are used only on their task's worker thread.
 class TPeerObject : public TVirtualPeer, public TRefObject, public IBlockSource {

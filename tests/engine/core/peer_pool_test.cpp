@@ -179,7 +179,7 @@ TEST_F(PeerPoolTest, DroppedConnectionReturnsItsBlocksAndReleasesItsRange)
     TPieceRange *range = peer->Range();
     auto held = TRef<TPeerObject>::Share(peer);
     task.RemoveConnection(peer, 1);
-    EXPECT_EQ(task.Pending().size(), 4u);
+    EXPECT_EQ(task.Scheduling().Pending().size(), 4u);
     EXPECT_EQ(range->owner, nullptr);
     EXPECT_EQ(server->useCount, 0);
     EXPECT_EQ(server->failures, 1);
@@ -188,7 +188,7 @@ TEST_F(PeerPoolTest, DroppedConnectionReturnsItsBlocksAndReleasesItsRange)
     next->lastFinishedPiece = -1;
     ASSERT_TRUE(next->PlanRequests());
     EXPECT_EQ(next->requests.size(), 4u);
-    EXPECT_TRUE(task.Pending().empty());
+    EXPECT_TRUE(task.Scheduling().Pending().empty());
 }
 
 TEST_F(PeerPoolTest, RedirectTargetOnTheSameServerReplacesTheRedirectedAddress)

@@ -35,9 +35,9 @@ TEST_F(PieceSchedulingTest, ServerAddressesShareThePiecesAtTheStart)
     task.AddServer(9001);
     task.AddServer(9002);
     task.AddServer(9003);
-    task.EngageRanges();
+    task.Scheduling().EngageRanges();
     std::vector<std::pair<int32_t, int32_t>> spans;
-    for (auto &range : task.Ranges())
+    for (auto &range : task.Scheduling().Ranges())
         spans.emplace_back(range->first, range->last);
     std::sort(spans.begin(), spans.end());
     EXPECT_EQ(spans, (std::vector<std::pair<int32_t, int32_t>>{{0, 32}, {33, 65}, {66, 99}}));
@@ -102,9 +102,9 @@ TEST_F(PieceSchedulingTest, UntouchedRangeIsTakenOverAfterTenSeconds)
     TScriptedPeer *second = task.AddPeer(PEER_KIND_HTTP);
     second->rangesHeld = 1;
     task.taskClock += 10;
-    EXPECT_FALSE(task.AssignRange(*second)) << "10 s is not yet stalled";
+    EXPECT_FALSE(task.Scheduling().AssignRange(*second)) << "10 s is not yet stalled";
     task.taskClock += 1;
-    ASSERT_TRUE(task.AssignRange(*second));
+    ASSERT_TRUE(task.Scheduling().AssignRange(*second));
     EXPECT_EQ(second->Range(), range);
     EXPECT_EQ(first->Range(), nullptr) << "the old owner let it go";
 }
@@ -115,8 +115,8 @@ TEST_F(PieceSchedulingTest, FasterConnectionStealsTheTailInProportion)
     TScriptedPeer *owner = task.AddPeer(PEER_KIND_HTTP, 1000);
     TScriptedPeer *fast = task.AddPeer(PEER_KIND_HTTP, 2000);
     fast->rangesHeld = 1;
-    TPieceRange *range = task.AddRange(0, 19, owner, nullptr);
-    ASSERT_TRUE(task.AssignRange(*fast));
+    TPieceRange *range = task.Scheduling().AddRange(0, 19, owner, nullptr);
+    ASSERT_TRUE(task.Scheduling().AssignRange(*fast));
     ASSERT_NE(fast->Range(), nullptr);
     EXPECT_EQ(fast->Range()->first, 7);
     EXPECT_EQ(fast->Range()->last, 19);
@@ -132,7 +132,7 @@ TEST_F(PieceSchedulingTest, FocusFarAwayStartsARangeAtTheFocus)
     ASSERT_TRUE(peer->PlanRequests());
     peer->requests.clear();
     peer->counters.currentPiece = 0;
-    task.focusPiece = 7;
+    task.Scheduling().SetFocusPiece(7);
     ASSERT_TRUE(peer->PlanRequests());
     ASSERT_NE(peer->Range(), nullptr);
     EXPECT_EQ(peer->Range()->first, 7);
@@ -145,22 +145,22 @@ TEST_F(PieceSchedulingTest, InProgressMarksLimitHoldersUntilEndGame)
     ASSERT_TRUE(task.MakeDataFile(10 * kPiece));
     for (int i = 0; i < 100; ++i)
         task.AddPeer(PEER_KIND_BT);
-    EXPECT_TRUE(task.NeedsPiece(3));
-    ASSERT_TRUE(task.MarkInProgress(3));
-    EXPECT_FALSE(task.NeedsPiece(3)) << "one holder outside end game";
+    EXPECT_TRUE(task.Scheduling().NeedsPiece(3));
+    ASSERT_TRUE(task.Scheduling().MarkInProgress(3));
+    EXPECT_FALSE(task.Scheduling().NeedsPiece(3)) << "one holder outside end game";
     for (int p = 0; p < 10; ++p) {
         if (p != 3)
-            task.MarkInProgress(p);
+            task.Scheduling().MarkInProgress(p);
     }
-    EXPECT_TRUE(task.NeedsPiece(3)) << "every missing piece is held: end game";
-    int marks = task.InProgressCount(3);
-    while (task.MarkInProgress(3))
+    EXPECT_TRUE(task.Scheduling().NeedsPiece(3)) << "every missing piece is held: end game";
+    int marks = task.Scheduling().InProgressCount(3);
+    while (task.Scheduling().MarkInProgress(3))
         ++marks;
     EXPECT_EQ(marks, 55);
-    task.UnmarkInProgress(3, false);
-    EXPECT_EQ(task.InProgressCount(3), 54);
-    task.UnmarkInProgress(3, true);
-    EXPECT_EQ(task.InProgressCount(3), 0);
+    task.Scheduling().UnmarkInProgress(3, false);
+    EXPECT_EQ(task.Scheduling().InProgressCount(3), 54);
+    task.Scheduling().UnmarkInProgress(3, true);
+    EXPECT_EQ(task.Scheduling().InProgressCount(3), 0);
 }
 
 TEST_F(PieceSchedulingTest, QueriesOfThePeerPickers)
@@ -177,12 +177,12 @@ TEST_F(PieceSchedulingTest, QueriesOfThePeerPickers)
     task.settings.randomStart = 0;
     EXPECT_EQ(task.RandomStartPiece(), 0);
 
-    EXPECT_FALSE(task.WaitsForServers()) << "no server connection";
+    EXPECT_FALSE(task.Scheduling().WaitsForServers()) << "no server connection";
     task.AddServer(9001);
     task.AddPeer(PEER_KIND_HTTP);
-    EXPECT_TRUE(task.WaitsForServers());
-    task.EngageRanges();
-    EXPECT_FALSE(task.WaitsForServers()) << "the servers have their ranges";
+    EXPECT_TRUE(task.Scheduling().WaitsForServers());
+    task.Scheduling().EngageRanges();
+    EXPECT_FALSE(task.Scheduling().WaitsForServers()) << "the servers have their ranges";
 
     TScriptedPeer *peer = task.AddPeer(PEER_KIND_HTTP);
     std::vector<uint8_t> block(16384, 1);
@@ -200,27 +200,27 @@ TEST_F(PieceSchedulingTest, QueriesOfThePeerPickers)
 TEST_F(PieceSchedulingTest, PendingBlocksGoToTheFrontAndAreDroppedWhenStopping)
 {
     ASSERT_TRUE(task.MakeDataFile(10 * kPiece));
-    task.ReturnBlocks({{5, 16384, 0, false}, {6, 16384, 0, false}});
-    task.ReturnBlocks({{1, 16384, 0, true}});
-    ASSERT_EQ(task.Pending().size(), 3u);
-    EXPECT_EQ(task.Pending().front().block, 1);
-    EXPECT_FALSE(task.Pending().front().sent);
-    EXPECT_TRUE(task.TakePending(6, 16384));
-    EXPECT_FALSE(task.TakePending(6, 16384));
+    task.Scheduling().ReturnBlocks({{5, 16384, 0, false}, {6, 16384, 0, false}});
+    task.Scheduling().ReturnBlocks({{1, 16384, 0, true}});
+    ASSERT_EQ(task.Scheduling().Pending().size(), 3u);
+    EXPECT_EQ(task.Scheduling().Pending().front().block, 1);
+    EXPECT_FALSE(task.Scheduling().Pending().front().sent);
+    EXPECT_TRUE(task.Scheduling().TakePending(6, 16384));
+    EXPECT_FALSE(task.Scheduling().TakePending(6, 16384));
 
     TScriptedPeer *peer = task.AddPeer(PEER_KIND_BT);
     std::vector<uint8_t> all(2, 0xFF);
     std::vector<uint8_t> none(2, 0x00);
-    EXPECT_FALSE(task.PickPending(*peer, none, {}, 0)) << "the peer has none of the pieces";
-    EXPECT_FALSE(task.PickPending(*peer, all, {0, 1}, 0));
-    ASSERT_TRUE(task.PickPending(*peer, all, {}, 0));
+    EXPECT_FALSE(task.Scheduling().PickPending(*peer, none, {}, 0)) << "the peer has none of the pieces";
+    EXPECT_FALSE(task.Scheduling().PickPending(*peer, all, {0, 1}, 0));
+    ASSERT_TRUE(task.Scheduling().PickPending(*peer, all, {}, 0));
     ASSERT_EQ(peer->requests.size(), 1u) << "only the blocks of the first piece move";
     EXPECT_EQ(peer->requests.front().block, 1);
-    EXPECT_EQ(task.Pending().size(), 1u);
+    EXPECT_EQ(task.Scheduling().Pending().size(), 1u);
 
     task.windingDown = true;
-    task.ReturnBlocks({{8, 16384, 0, false}});
-    EXPECT_EQ(task.Pending().size(), 1u) << "a stopping task drops returned blocks";
+    task.Scheduling().ReturnBlocks({{8, 16384, 0, false}});
+    EXPECT_EQ(task.Scheduling().Pending().size(), 1u) << "a stopping task drops returned blocks";
 }
 
 TEST_F(PieceSchedulingTest, HttpTaskFinishesAndRenamesOnceEveryPieceArrived)
@@ -293,8 +293,8 @@ TEST_F(PieceSchedulingTest, TorrentPiecesAreVerifiedAndABadPieceIsFetchedAgain)
     TScriptedPeer *liar = task.AddPeer(PEER_KIND_HTTP);
     DeliverAll(*liar, corrupt, 2);
     EXPECT_EQ(liar->failures, 1) << "piece 1 failed its hash";
-    EXPECT_TRUE(task.NeedsPiece(1));
-    EXPECT_FALSE(task.NeedsPiece(0));
+    EXPECT_TRUE(task.Scheduling().NeedsPiece(1));
+    EXPECT_FALSE(task.Scheduling().NeedsPiece(0));
 
     TScriptedPeer *honest = task.AddPeer(PEER_KIND_HTTP);
     DeliverAll(*honest, content, 8);

@@ -6,21 +6,10 @@
 #include <vector>
 
 #include "engine/core/work_thread.h"
-#include "engine/net/peer_object.h"
 #include "platform/tick.h"
+#include "tests/engine/core/scripted_peer.h"
 
 namespace fs = std::filesystem;
-
-// A peer of any kind whose connection state the test sets.
-class TScriptedPeer : public TPeerObject {
-public:
-    TScriptedPeer(IPeerTask *task, int32_t kind) : TPeerObject(task, kind) {}
-    bool ReadInput() override { return readResult; }
-    bool IsConnected() override { return connected; }
-
-    bool readResult = true;
-    bool connected = true;
-};
 
 class THarnessTask : public TWorkThread {
 public:

@@ -1,20 +1,26 @@
 #pragma once
 // A task for driving one peer object in tests: the file lives in memory, the
-// piece layer keeps one bit per block, and the pool's address operations are
-// recorded instead of acted on.
+// piece store keeps one bit per block, the scheduling is the real scheduler
+// over that store, and the pool's address operations are recorded instead of
+// acted on.
 #include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/base/engine_clock.h"
+#include "engine/core/piece_scheduler.h"
 #include "engine/net/peer_object.h"
 #include "engine/net/peer_task.h"
 
-class TMemoryPeerTask : public IPeerTask {
+class TMemoryPeerTask : public IPeerTask,
+                        public ITaskMeters,
+                        public ITaskPieceStore,
+                        public ITaskPool,
+                        public ISchedulerPieces,
+                        public ISchedulerPool {
 public:
     struct Penalty {
         std::string url;
@@ -30,18 +36,11 @@ public:
     };
 
     TMemoryPeerTask(int64_t size, int32_t pieceLength) { SetFile(size, pieceLength); }
-    ~TMemoryPeerTask() { DropRanges(); }
 
-    void DropRanges()
-    {
-        while (!ranges.empty())
-            RemoveRange(ranges.back().get());
-    }
-
-    // A new, empty file; the ranges of the old one go.
+    // A new, empty file; what was scheduled against the old one goes.
     void SetFile(int64_t size, int32_t pieceLength)
     {
-        DropRanges();
+        scheduler.Clear();
         fileSize = size;
         pieceBytes = pieceLength;
         data.assign(static_cast<size_t>(size), 0);
@@ -58,15 +57,17 @@ public:
             present[static_cast<size_t>(b)] = true;
     }
 
-    int64_t PresentBlocks() const { return std::count(present.begin(), present.end(), true); }
+    ITaskMeters &Meters() override { return *this; }
+    ITaskPieceStore &Store() override { return *this; }
+    TPieceScheduler &Scheduling() override { return scheduler; }
+    ITaskPool &Pool() override { return *this; }
 
     // Limits and statistics.
     int32_t allowance = INT32_MAX;
-    int64_t payload = 0;
     int64_t httpBytes = 0;
     int32_t DownloadAllowance() override { return allowance; }
     int32_t UploadAllowance() override { return INT32_MAX; }
-    void CountPayload(int64_t bytes) override { payload += bytes; }
+    void CountPayload(int64_t) override {}
     void CountUpload(int64_t) override {}
     void NoteUploading() override {}
     void CountKindBytes(int32_t kind, int64_t bytes) override
@@ -74,10 +75,8 @@ public:
         if (kind == PEER_KIND_HTTP)
             httpBytes += bytes;
     }
-    int64_t TaskClock() override { return EngineTime(); }
-    bool IsStopping() override { return false; }
 
-    // Piece layer.
+    // The piece store, and what the scheduler reads of it.
     bool PieceLayerReady() override { return fileSize > 0; }
     int64_t FileSize() override { return fileSize; }
     int32_t PieceLength() override { return pieceBytes; }
@@ -85,7 +84,6 @@ public:
     {
         return fileSize > 0 ? static_cast<int32_t>((fileSize + pieceBytes - 1) / pieceBytes) : 0;
     }
-    bool NeedsPiece(int32_t piece) override { return piece >= 0 && piece < PieceCount() && !IsPieceComplete(piece); }
     bool HasAllPieces() override { return fileSize > 0 && std::all_of(present.begin(), present.end(), [](bool b) { return b; }); }
     bool IsPieceComplete(int32_t piece) override
     {
@@ -95,6 +93,18 @@ public:
             if (!present[static_cast<size_t>(b)])
                 return false;
         return true;
+    }
+    bool IsPieceNeeded(int32_t piece) override { return piece >= 0 && piece < PieceCount() && !IsPieceComplete(piece); }
+    bool HasBlock(int64_t block) override
+    {
+        return block >= 0 && block < static_cast<int64_t>(present.size()) && present[static_cast<size_t>(block)];
+    }
+    int32_t MissingPieceCount() override
+    {
+        int32_t missing = 0;
+        for (int32_t p = 0; p < PieceCount(); ++p)
+            missing += IsPieceComplete(p) ? 0 : 1;
+        return missing;
     }
     int64_t MissingInPiece(int32_t piece, int64_t *firstMissing) override
     {
@@ -113,14 +123,6 @@ public:
         }
         return missing;
     }
-    bool BlockRequestedOrPresent(int64_t block) override
-    {
-        return (block >= 0 && block < static_cast<int64_t>(present.size()) && present[static_cast<size_t>(block)]) ||
-               PendingHolds(block);
-    }
-    void ReportNotRequested(int32_t) override {}
-    int32_t FocusPiece() override { return -1; }
-    bool EndGame() override { return false; }
     int32_t WriteBlock(int64_t block, int32_t length, const uint8_t *bytes, IBlockSource *, bool *needed) override
     {
         int64_t offset = block * kBlockBytes;
@@ -133,59 +135,14 @@ public:
         return length;
     }
 
-    // Pending list.
-    std::vector<TBlockRequest> pending;
-    void ReturnBlocks(std::vector<TBlockRequest> &&requests) override
-    {
-        pending.insert(pending.begin(), requests.begin(), requests.end());
-    }
-    bool TakePending(int64_t block, int32_t length) override
-    {
-        auto it = std::find_if(pending.begin(), pending.end(),
-                               [&](const TBlockRequest &r) { return r.block == block && r.length == length; });
-        if (it == pending.end())
-            return false;
-        pending.erase(it);
-        return true;
-    }
-    bool PendingHolds(int64_t block) override
-    {
-        return std::any_of(pending.begin(), pending.end(), [&](const TBlockRequest &r) { return r.block == block; });
-    }
-    void AddPending(int64_t block, int32_t length) override { pending.push_back({block, length, 0, false}); }
-
-    // Ranges: none are engaged, so a server connection carves the first run
-    // of open pieces for itself.
-    std::vector<std::unique_ptr<TPieceRange>> ranges;
-    std::vector<std::unique_ptr<TPieceRange>> &Ranges() override { return ranges; }
-    void EngageRanges() override {}
-    bool AssignRange(TPeerObject &) override { return false; }
-    TPieceRange *AddRange(int32_t first, int32_t last, TPeerObject *owner, TPeerId *source) override
-    {
-        auto range = std::make_unique<TPieceRange>();
-        range->first = first;
-        range->last = last;
-        range->cursor = first;
-        range->owner = owner;
-        range->source = source;
-        if (source != nullptr)
-            source->AddRef();
-        ranges.push_back(std::move(range));
-        if (owner != nullptr)
-            owner->TakeRange(ranges.back().get());
-        return ranges.back().get();
-    }
-    void RemoveRange(TPieceRange *range) override
-    {
-        auto it = std::find_if(ranges.begin(), ranges.end(), [range](const auto &r) { return r.get() == range; });
-        if (it == ranges.end())
-            return;
-        if (range->owner != nullptr)
-            range->owner->ForgetRange();
-        if (range->source != nullptr)
-            range->source->Release();
-        ranges.erase(it);
-    }
+    // What the scheduler reads of the pool: no other connections and no
+    // candidates, so no ranges are engaged and a server connection carves
+    // the first run of open pieces for itself.
+    const std::vector<TRef<TPeerObject>> &Connections() override { return none; }
+    const std::vector<TRef<TPeerId>> &Candidates() override { return noCandidates; }
+    int64_t TaskClock() override { return EngineTime(); }
+    bool IsStopping() override { return false; }
+    uint32_t SecondsRunning() override { return 0; }
 
     // The pool, recorded.
     std::vector<Added> added;
@@ -223,4 +180,7 @@ private:
 
     int64_t fileSize = 0;
     int32_t pieceBytes = 0;
+    const std::vector<TRef<TPeerObject>> none;
+    const std::vector<TRef<TPeerId>> noCandidates;
+    TPieceScheduler scheduler{*this, *this};
 };

@@ -1,12 +1,12 @@
-// What the piece layer decides between connections: which pieces are still
+// What the connections share apart from the ranges: which pieces are still
 // needed, the in-progress marks and end game, and the pending list of blocks
 // any connection may take.
+#include "engine/core/piece_scheduler.h"
+
 #include <algorithm>
 
 #include "engine/base/engine_clock.h"
-#include "engine/core/work_with_pieces.h"
-#include "engine/storage/pieces.h"
-#include "platform/tick.h"
+#include "engine/net/peer_object.h"
 
 namespace {
 constexpr int32_t kMinMarkSpread = 64;
@@ -14,30 +14,57 @@ constexpr int32_t kDefaultPick = 16;
 constexpr uint32_t kServerWaitSeconds = 60;
 } // namespace
 
-bool TWorkWithPieces::RecomputeEndGame()
+TPieceScheduler::TPieceScheduler(ISchedulerPieces &pieces, ISchedulerPool &pool) : pieces(pieces), pool(pool) {}
+
+TPieceScheduler::~TPieceScheduler()
 {
-    endGame = inProgressEntries >= MissingPieceCount();
+    Clear();
+}
+
+void TPieceScheduler::Clear()
+{
+    for (auto &range : ranges) {
+        if (range->owner != nullptr)
+            range->owner->ForgetRange();
+    }
+    ranges.clear();
+    pending.clear();
+    inProgress.clear();
+    inProgressEntries = 0;
+    endGame = false;
+    endGameReached = false;
+    focusPiece = -1;
+}
+
+bool TPieceScheduler::RecomputeEndGame()
+{
+    endGame = inProgressEntries >= pieces.MissingPieceCount();
     endGameReached = endGameReached || endGame;
     return endGame;
 }
 
-int32_t TWorkWithPieces::InProgressCount(int32_t piece) const
+int32_t TPieceScheduler::InProgressCount(int32_t piece) const
 {
     auto it = inProgress.find(piece);
     return it == inProgress.end() ? 0 : it->second;
 }
 
-bool TWorkWithPieces::NeedsPiece(int32_t piece)
+bool TPieceScheduler::NeedsPiece(int32_t piece)
 {
-    if (!HasPieces() || !pieces->IsNeeded(piece))
+    if (!pieces.IsPieceNeeded(piece))
         return false;
     return RecomputeEndGame() || InProgressCount(piece) == 0;
 }
 
-bool TWorkWithPieces::MarkInProgress(int32_t piece)
+bool TPieceScheduler::BlockRequestedOrPresent(int64_t block)
 {
-    int32_t spread = std::max(static_cast<int32_t>(connections.size()) / 3, kMinMarkSpread);
-    int32_t most = std::max(spread - MissingPieceCount(), 1);
+    return pieces.HasBlock(block);
+}
+
+bool TPieceScheduler::MarkInProgress(int32_t piece)
+{
+    int32_t spread = std::max(static_cast<int32_t>(pool.Connections().size()) / 3, kMinMarkSpread);
+    int32_t most = std::max(spread - pieces.MissingPieceCount(), 1);
     if (InProgressCount(piece) > most)
         return false;
     ++inProgress[piece];
@@ -47,7 +74,7 @@ bool TWorkWithPieces::MarkInProgress(int32_t piece)
 
 // The store marks a piece complete itself when it writes the piece out; it is
 // never told earlier, so no reader sees bytes that are not on disk yet.
-void TWorkWithPieces::UnmarkInProgress(int32_t piece, bool finished)
+void TPieceScheduler::UnmarkInProgress(int32_t piece, bool finished)
 {
     auto it = inProgress.find(piece);
     if (it == inProgress.end())
@@ -61,19 +88,14 @@ void TWorkWithPieces::UnmarkInProgress(int32_t piece, bool finished)
     }
 }
 
-void TWorkWithPieces::RemoveFromInProgress(uint32_t piece)
-{
-    UnmarkInProgress(static_cast<int32_t>(piece), true);
-}
-
-bool TWorkWithPieces::PickPending(TPeerObject &peer, const std::vector<uint8_t> &peerHave,
+bool TPieceScheduler::PickPending(TPeerObject &peer, const std::vector<uint8_t> &peerHave,
                                   const std::vector<int32_t> &exclude, int32_t most)
 {
-    if (!HasPieces() || pending.empty())
+    if (!pieces.PieceLayerReady() || pending.empty())
         return false;
     if (most <= 0)
         most = kDefaultPick;
-    int64_t pieceLength = pieces->PieceLength();
+    int64_t pieceLength = pieces.PieceLength();
     auto pieceOf = [pieceLength](const TBlockRequest &r) { return static_cast<int32_t>(r.block * kBlockBytes / pieceLength); };
     auto peerHas = [&peerHave](int32_t p) {
         size_t byte = static_cast<size_t>(p) / 8;
@@ -86,7 +108,7 @@ bool TWorkWithPieces::PickPending(TPeerObject &peer, const std::vector<uint8_t> 
         if (p == previous)
             continue;
         previous = p;
-        if (peerHas(p) && std::find(exclude.begin(), exclude.end(), p) == exclude.end() && pieces->IsNeeded(p)) {
+        if (peerHas(p) && std::find(exclude.begin(), exclude.end(), p) == exclude.end() && pieces.IsPieceNeeded(p)) {
             chosen = p;
             break;
         }
@@ -108,16 +130,16 @@ bool TWorkWithPieces::PickPending(TPeerObject &peer, const std::vector<uint8_t> 
     return moved > 0;
 }
 
-void TWorkWithPieces::ReturnBlocks(std::vector<TBlockRequest> &&requests)
+void TPieceScheduler::ReturnBlocks(std::vector<TBlockRequest> &&requests)
 {
-    if (IsStopping() || requests.empty())
+    if (pool.IsStopping() || requests.empty())
         return;
     for (TBlockRequest &r : requests)
         r.sent = false;
     pending.insert(pending.begin(), requests.begin(), requests.end());
 }
 
-bool TWorkWithPieces::TakePending(int64_t block, int32_t length)
+bool TPieceScheduler::TakePending(int64_t block, int32_t length)
 {
     auto it = std::find_if(pending.begin(), pending.end(),
                            [&](const TBlockRequest &r) { return r.block == block && r.length == length; });
@@ -127,36 +149,37 @@ bool TWorkWithPieces::TakePending(int64_t block, int32_t length)
     return true;
 }
 
-bool TWorkWithPieces::PendingHolds(int64_t block)
+bool TPieceScheduler::PendingHolds(int64_t block)
 {
     return std::any_of(pending.begin(), pending.end(), [block](const TBlockRequest &r) { return r.block == block; });
 }
 
-void TWorkWithPieces::AddPending(int64_t block, int32_t length)
+void TPieceScheduler::AddPending(int64_t block, int32_t length)
 {
     pending.push_front({block, length, EngineTime(), false});
 }
 
-void TWorkWithPieces::DropObtainedPending()
+void TPieceScheduler::DropObtainedPending()
 {
-    if (!HasPieces())
+    if (!pieces.PieceLayerReady())
         return;
-    std::erase_if(pending, [this](const TBlockRequest &r) { return pieces->HasBlock(r.block); });
+    std::erase_if(pending, [this](const TBlockRequest &r) { return pieces.HasBlock(r.block); });
 }
 
 // Outside end game the list is bounded: a piece whose blocks wait there while
 // no connection has a request in it is given back whole, marks and all, so
 // the pickers choose it afresh.
-void TWorkWithPieces::PendingUpkeep()
+void TPieceScheduler::PendingUpkeep(bool complete)
 {
-    if (!HasPieces())
+    if (!pieces.PieceLayerReady())
         return;
-    int64_t pieceLength = pieces->PieceLength();
+    int64_t pieceLength = pieces.PieceLength();
     auto bound = static_cast<size_t>(pieceLength / kBlockBytes * 64 + 64);
     if (!endGame && pending.size() > bound) {
         std::sort(pending.begin(), pending.end(),
                   [](const TBlockRequest &a, const TBlockRequest &b) { return a.block < b.block; });
         auto pieceOf = [pieceLength](int64_t block) { return static_cast<int32_t>(block * kBlockBytes / pieceLength); };
+        const std::vector<TRef<TPeerObject>> &connections = pool.Connections();
         std::vector<int32_t> idle;
         for (size_t i = 0; i < pending.size();) {
             int32_t p = pieceOf(pending[i].block);
@@ -176,29 +199,14 @@ void TWorkWithPieces::PendingUpkeep()
             UnmarkInProgress(p, true);
         return;
     }
-    if (completed)
+    if (complete)
         pending.clear();
 }
 
-bool TWorkWithPieces::WaitsForServers()
+bool TPieceScheduler::WaitsForServers()
 {
-    bool servers = std::any_of(connections.begin(), connections.end(), [](TPeerObject *p) { return IsServerKind(p->Kind()); });
-    return servers && ranges.empty() && EngineSeconds() - StartSeconds() <= kServerWaitSeconds;
-}
-
-bool TWorkWithPieces::NearlyComplete()
-{
-    return HasPieces() && MissingPieceCount() <= 2;
-}
-
-int32_t TWorkWithPieces::RandomStartPiece()
-{
-    int32_t count = PieceCount();
-    if (settings.randomStart == 0 || count <= 0)
-        return 0;
-    int64_t done = pieces->DoneOrUnwantedPieces();
-    int64_t b = platform::TickCount() % (20 * done + 6);
-    while (b >= count)
-        b -= count;
-    return static_cast<int32_t>(done > 1 ? b + done : b);
+    const std::vector<TRef<TPeerObject>> &connections = pool.Connections();
+    bool servers =
+        std::any_of(connections.begin(), connections.end(), [](TPeerObject *p) { return IsServerKind(p->Kind()); });
+    return servers && ranges.empty() && pool.SecondsRunning() <= kServerWaitSeconds;
 }
