@@ -93,6 +93,7 @@ bool THttpPeer::QueueRequest()
     THttpGet get;
     get.path = HttpRequestPath(address->url);
     get.host = parts.host;
+    get.port = address->port;
     get.referer = parts.referer.empty() ? address->url : parts.referer;
     get.position = position;
     std::string request = BuildHttpGet(get);

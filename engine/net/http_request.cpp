@@ -3,6 +3,7 @@
 namespace {
 
 const char kUserAgent[] = "Mozilla/4.0 (compatible; MSIE 5.00; Windows 98) Quarrowlight/1.0.3";
+constexpr int32_t kDefaultHttpPort = 80;
 
 bool SafeInLine(const std::string &part)
 {
@@ -46,7 +47,10 @@ std::string BuildHttpGet(const THttpGet &get)
     std::string request;
     request.reserve(get.path.size() + get.host.size() + get.referer.size() + 256);
     request += "GET " + get.path + " HTTP/1.1\r\n";
-    request += "Host:" + get.host + "\r\n";
+    request += "Host:" + get.host;
+    if (get.port != kDefaultHttpPort)
+        request += ":" + std::to_string(get.port);
+    request += "\r\n";
     request += "Accept:*/*\r\n";
     request += "Referer: " + get.referer + "\r\n";
     request += std::string("User-Agent:") + kUserAgent + "\r\n";

@@ -13,6 +13,9 @@ struct THttpGet {
     std::string path;
     // The host name only, without a port.
     std::string host;
+    // Written after the host unless it is HTTP's default: a server that
+    // builds redirects from Host would otherwise send us to port 80.
+    int32_t port = 80;
     std::string referer;
     // Above 0: the body is asked for from this byte on, open-ended.
     int64_t position = 0;

@@ -81,6 +81,18 @@ TEST_F(QlgetTest, FailuresEndWithTheirOwnStatusAndMessage)
         << said;
 }
 
+TEST_F(QlgetTest, ARedirectBuiltFromTheHostHeaderLeadsBackToTheSamePort)
+{
+    // As web frameworks do: the target's authority is whatever Host said.
+    TNginxOptions options;
+    options.serverDirectives = "    location = /moved.bin { return 302 http://$http_host/pkg.bin; }";
+    TNginxServer nginx;
+    ASSERT_TRUE(nginx.Start(root, options));
+    std::string said;
+    ASSERT_EQ(RunQlget({"-o", output.string(), nginx.Url("/moved.bin")}, said), 0) << said;
+    EXPECT_EQ(Md5Hex(ReadAll(output)), Md5Hex(content));
+}
+
 TEST_F(QlgetTest, InterruptStopsTheDownloadAndTheSameCommandFinishesIt)
 {
     // The server paces the download: on loopback the client's own limit

@@ -171,7 +171,9 @@ TEST_F(HttpPeerTest, FirstRequestAsksForTheWholeFileAndANearBlockKeepsTheStream)
     ASSERT_TRUE(p->FlushOutput());
     ASSERT_TRUE(server.Accept());
     std::string agent = "User-Agent:Mozilla/4.0 (compatible; MSIE 5.00; Windows 98) Quarrowlight/1.0.3\r\n";
-    EXPECT_EQ(server.Request(), "GET /files/f.bin HTTP/1.1\r\nHost:127.0.0.1\r\nAccept:*/*\r\nReferer: " +
+    // Host names the scripted server's port, which is never 80.
+    const std::string host = server.Url("").substr(sizeof "http://" - 1);
+    EXPECT_EQ(server.Request(), "GET /files/f.bin HTTP/1.1\r\nHost:" + host + "\r\nAccept:*/*\r\nReferer: " +
                                     server.Url("/files") + "\r\n" + agent +
                                     "Connection:Keep-Alive\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n\r\n");
 

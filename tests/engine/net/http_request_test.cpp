@@ -51,6 +51,15 @@ TEST(HttpGetRequest, LaterRequestsAskForAnOpenEndedRange)
     EXPECT_NE(BuildHttpGet(Get(6442450944LL)).find("Range: bytes=6442450944-\r\n"), std::string::npos);
 }
 
+TEST(HttpGetRequest, HostCarriesThePortUnlessItIsTheDefault)
+{
+    THttpGet get = Get(0);
+    get.port = 8080;
+    EXPECT_NE(BuildHttpGet(get).find("\r\nHost:dl.example.invalid:8080\r\nAccept:*/*\r\n"), std::string::npos);
+    get.port = 80;
+    EXPECT_NE(BuildHttpGet(get).find("\r\nHost:dl.example.invalid\r\nAccept:*/*\r\n"), std::string::npos);
+}
+
 TEST(HttpGetRequest, RefusesPartsThatWouldForgeLines)
 {
     THttpGet get = Get(0);
