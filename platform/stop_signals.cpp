@@ -21,6 +21,8 @@ void CatchStopSignals()
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal must not cost the work since the last save.
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 int StopSignalCaught()
