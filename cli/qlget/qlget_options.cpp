@@ -1,5 +1,8 @@
 #include "cli/qlget/qlget_options.h"
 
+#include <charconv>
+#include <cstdint>
+
 #include "cli/common/terminal_units.h"
 
 namespace {
@@ -13,6 +16,35 @@ bool StartsWithNoCase(const std::string &text, const std::string &prefix)
             c = static_cast<char>(c - 'A' + 'a');
         if (c != prefix[i])
             return false;
+    }
+    return true;
+}
+
+// The part between "http://" and the path, which the engine reads as
+// host[:port]; anything else there would only fail later, after retries.
+bool CheckHttpAuthority(const std::string &url, std::string &error)
+{
+    const size_t start = sizeof "http://" - 1;
+    const std::string authority = url.substr(start, url.find_first_of("/?#", start) - start);
+    if (authority.find('@') != std::string::npos) {
+        error = "http:// URLs cannot carry a user or password (user:password@): " + url;
+        return false;
+    }
+    const size_t colon = authority.find(':');
+    if (authority.substr(0, colon).empty()) {
+        error = "no host in " + url;
+        return false;
+    }
+    if (colon == std::string::npos)
+        return true;
+    // The engine reads at most five digits.
+    const std::string port = authority.substr(colon + 1);
+    uint32_t value = 0;
+    auto [end, problem] = std::from_chars(port.data(), port.data() + port.size(), value);
+    if (problem != std::errc() || end != port.data() + port.size() || port.size() > 5 || value == 0 ||
+        value > 65535) {
+        error = "the port must be a number from 1 to 65535: " + url;
+        return false;
     }
     return true;
 }
@@ -35,7 +67,13 @@ bool CheckUrl(const std::string &url, std::string &error)
         error = "a URL cannot contain a line break";
         return false;
     }
-    return true;
+    for (unsigned char c : url) {
+        if (c <= 0x20 || c == 0x7F) {
+            error = "a URL cannot contain a blank or a control character (write a space as %20): " + url;
+            return false;
+        }
+    }
+    return CheckHttpAuthority(url, error);
 }
 
 } // namespace

@@ -65,6 +65,17 @@ TEST(QlgetOptions, RefusesWhatTheEngineCannotDo)
         {{"http://h/f", "--limit"}, "needs a value"},
         {{"--bogus", "http://h/f"}, "unknown option --bogus"},
         {{"-o", "x"}, "no URL given"},
+        {{"http://user:secret@h/f"}, "cannot carry a user or password"},
+        {{"http://user@h:8080/f"}, "cannot carry a user or password"},
+        {{"http://h:0/f"}, "port must be a number from 1 to 65535"},
+        {{"http://h:65536/f"}, "port must be a number from 1 to 65535"},
+        {{"http://h:/f"}, "port must be a number from 1 to 65535"},
+        {{"http://h:8o/f"}, "port must be a number from 1 to 65535"},
+        {{"http://h:000080/f"}, "port must be a number from 1 to 65535"},
+        {{"http:///f"}, "no host"},
+        {{"http://:80/f"}, "no host"},
+        {{"http://h/a b.bin"}, "blank"},
+        {{"http://h/a\tb.bin"}, "blank"},
     };
     for (const TCase &c : cases) {
         TParsed parsed = Parse(c.args);
@@ -72,6 +83,9 @@ TEST(QlgetOptions, RefusesWhatTheEngineCannotDo)
         EXPECT_NE(parsed.error.find(c.expected), std::string::npos) << parsed.error;
     }
     EXPECT_TRUE(Parse({"http://h/f", "--help"}).options.help);
+    // What only looks like a user or a port after the host is path.
+    for (const char *fine : {"http://h:65535/f", "http://h:1/a@b:0/f", "http://h/f?to=a@b&port=:0", "http://h#x@y"})
+        EXPECT_TRUE(Parse({fine, "-o", "x"}).ok) << fine;
 }
 
 TEST(QlgetProgress, UnitsAndDurations)
