@@ -12,6 +12,14 @@ std::string FormatBytes(uint64_t bytes);
 // "0:07", "12:05", "3:02:01"; "--:--" when unknown (negative).
 std::string FormatDuration(int64_t seconds);
 
+// An engine task's time left for FormatDuration: the engine says 0 both for
+// a finished file and while too little flows to estimate, so 0, like a rate
+// of 0, counts as unknown (-1).
+inline int64_t KnownSecondsLeft(int64_t speed, int64_t secondsLeft)
+{
+    return speed > 0 && secondsLeft > 0 ? secondsLeft : -1;
+}
+
 // Reads the value of a speed-limit option (name is the option, for the
 // message): KB/s from 0 (no limit) to kMaxSpeedLimitKBps.
 bool ParseSpeedLimit(const std::string &name, const std::string &text, int32_t &value, std::string &error);

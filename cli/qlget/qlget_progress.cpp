@@ -10,9 +10,8 @@ std::string FormatProgressLine(const TTaskInfo &info)
         std::snprintf(percent, sizeof percent, "%3u.%02u%%", info.progress / 100, info.progress % 100);
     else
         std::snprintf(percent, sizeof percent, "   ?  ");
-    bool etaKnown = sizeKnown && info.speed > 0;
     return std::string(percent) + "  " + FormatBytes(info.doneBytes) + "  " +
            FormatBytes(static_cast<uint64_t>(info.speed > 0 ? info.speed : 0)) + "/s  ETA " +
-           FormatDuration(etaKnown ? info.secondsLeft : -1) + "  servers " + FormatBytes(info.httpBytes) +
-           "  peers " + FormatBytes(info.peerBytes);
+           FormatDuration(sizeKnown ? KnownSecondsLeft(info.speed, info.secondsLeft) : -1) + "  servers " +
+           FormatBytes(info.httpBytes) + "  peers " + FormatBytes(info.peerBytes);
 }

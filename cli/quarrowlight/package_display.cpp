@@ -38,7 +38,7 @@ std::string FormatFileLine(const TFileView &file)
     if (file.done)
         return Tail(line, file.httpBytes, file.peerBytes);
     return Tail(line + "  " + FormatBytes(file.speed) + "/s  ETA " +
-                    FormatDuration(file.speed > 0 ? file.secondsLeft : -1),
+                    FormatDuration(KnownSecondsLeft(file.speed, file.secondsLeft)),
                 file.httpBytes, file.peerBytes);
 }
 

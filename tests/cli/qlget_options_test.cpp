@@ -123,6 +123,15 @@ TEST(QlgetProgress, LineShowsUnknownsAsUnknown)
     EXPECT_NE(line.find("ETA 1:23"), std::string::npos) << line;
     EXPECT_NE(line.find("servers 800.0 KiB"), std::string::npos) << line;
     EXPECT_NE(line.find("peers 84.0 KiB"), std::string::npos) << line;
+
+    // Data flows but the engine has no estimate yet (it says 0 seconds).
+    info.secondsLeft = 0;
+    line = FormatProgressLine(info);
+    EXPECT_NE(line.find("ETA --:--"), std::string::npos) << line;
+    info.speed = 0;
+    info.secondsLeft = 83;
+    line = FormatProgressLine(info);
+    EXPECT_NE(line.find("ETA --:--"), std::string::npos) << line;
 }
 
 TEST(QlgetOutcome, EveryFailureStateHasItsOwnExitCode)

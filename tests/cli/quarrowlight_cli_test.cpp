@@ -297,6 +297,10 @@ TEST(PackageDisplay, FormatsLines)
     running.speed = 0;
     EXPECT_NE(FormatFileLine(running).find("0 B/s  ETA --:--"), std::string::npos)
         << "no estimate while nothing flows: " << FormatFileLine(running);
+    running.speed = 216;
+    running.secondsLeft = 0;
+    EXPECT_NE(FormatFileLine(running).find("216 B/s  ETA --:--"), std::string::npos)
+        << "no estimate from the engine yet: " << FormatFileLine(running);
 
     TFileView done = File("setup.sh", "√ 下载完成  ");
     done.done = true;
