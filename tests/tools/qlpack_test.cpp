@@ -193,6 +193,26 @@ TEST_F(QlpackTest, ShowPrintsTheStampedPackage)
     EXPECT_NE(out.str().find("file3: Volume3.bin 5991 " + Md5("Volume3.bin")), std::string::npos) << out.str();
     EXPECT_NE(out.str().find("report configuration: "), std::string::npos);
     EXPECT_EQ(out.str().find("(none)"), std::string::npos);
+    EXPECT_EQ(err.str(), "");
+}
+
+TEST_F(QlpackTest, ShowWarnsWhenTheStampLostItsResources)
+{
+    ASSERT_EQ(Stamp(), 0) << errors;
+    std::string image;
+    ASSERT_EQ(platform::ReadWholeFile(scratch.Path("stamped"), 1u << 30, image), platform::ReadFileStatus::Ok);
+    // strip drops everything after the loaded parts; a copy may stop short.
+    scratch.Write("stripped", image.substr(0, programSize));
+    scratch.Write("cut", image.substr(0, image.size() - 1));
+    for (const char *name : {"stripped", "cut"}) {
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(RunQlpack({"--show", scratch.Path(name)}, out, err), 0) << err.str();
+        EXPECT_NE(out.str().find("(none)"), std::string::npos) << out.str();
+        EXPECT_NE(err.str().find("warning: " + scratch.Path(name) + " carries no resource directory"),
+                  std::string::npos)
+            << name << ": " << err.str();
+    }
 }
 
 struct BadCase {
@@ -215,6 +235,12 @@ TEST_F(QlpackTest, RefusesEachKindOfBadDescription)
          },
          "md5 must be 32 lower-case hex digits"},
         {"short md5", [](Description &d, ScratchFolder &) { d["file1"]["md5"] = "abc"; }, "32 lower-case"},
+        {"size beyond what the program takes",
+         [](Description &d, ScratchFolder &) {
+             d["file1"] = {{"name", "a"}, {"url", "http://x/a"}, {"size", "9223372036854775808"},
+                           {"md5", "0123456789abcdef0123456789abcdef"}};
+         },
+         "size: at most 9223372036854775807 bytes"},
         {"size differs", [](Description &d, ScratchFolder &) { d["file2"]["size"] = "1"; },
          "size 1 differs from the file's 4994"},
         {"md5 differs",

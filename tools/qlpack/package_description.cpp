@@ -3,6 +3,7 @@
 #include "platform/ini_parser.h"
 #include "platform/read_file.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -167,6 +168,11 @@ bool ReadPackageDescription(const std::string &path, TPackageDescription &out, s
             uint64_t size = 0;
             if (!ParseUnsigned(section["size"], size)) {
                 error = "[" + name + "] size: a byte count, got \"" + section["size"] + "\"";
+                return false;
+            }
+            // The engine keeps file sizes and offsets signed.
+            if (size > static_cast<uint64_t>(INT64_MAX)) {
+                error = "[" + name + "] size: at most " + std::to_string(INT64_MAX) + " bytes, got " + section["size"];
                 return false;
             }
             file.size = size;

@@ -110,7 +110,9 @@ std::string ReadProgramImage(const std::string &image, TProgramContents &content
     DecodeManifest(block, switches, contents.manifest);
     DecodeKeyCopy(keyCopy, contents.keyCopy);
     CMemoryByteSource source(image);
-    if (ReadResourceDirectory(source, contents.resources) == ResourceDirectoryStatus::Corrupt)
+    const ResourceDirectoryStatus directory = ReadResourceDirectory(source, contents.resources);
+    if (directory == ResourceDirectoryStatus::Corrupt)
         return "its appended resource directory is damaged";
+    contents.hasResourceDirectory = directory == ResourceDirectoryStatus::Valid;
     return std::string();
 }

@@ -32,6 +32,9 @@ struct TProgramContents {
     PackageManifest manifest;
     std::string keyCopy[kPackageFileCount];
     TResourceDirectory resources;
+    // False for an unstamped program and for one stripped or cut short
+    // after stamping: its torrents and report configuration are gone.
+    bool hasResourceDirectory = false;
 };
 
 std::string ReadProgramImage(const std::string &image, TProgramContents &contents);

@@ -45,6 +45,10 @@ int Show(const std::string &programPath, std::ostream &out, std::ostream &err)
         err << "qlpack: " << programPath << ": " << error << "\n";
         return 1;
     }
+    if (!contents.hasResourceDirectory)
+        err << "qlpack: warning: " << programPath
+            << " carries no resource directory: it is unstamped, or was stripped or cut short after stamping,"
+               " so its torrents and report configuration are gone; stamp it again\n";
     const PackageManifest &manifest = contents.manifest;
     out << "resource list: " << manifest.resourceListUrl << "\n";
     for (int i = 0; i < kPackageFileCount; ++i) {
