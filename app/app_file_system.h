@@ -49,6 +49,9 @@ public:
     virtual uint64_t FreeBytes(const std::string &path) = 0;
     // Of the file system that holds an absolute path.
     virtual TStorageMode StorageMode(const std::string &path) = 0;
+    // Whether files can be made in a folder, or where it would be made: a
+    // writable folder on a file system that stores data.
+    virtual bool TakesNewFiles(const std::string &folder) = 0;
 
     virtual std::string TempFolder() = 0;
     virtual std::string CommonDataFolder() = 0;

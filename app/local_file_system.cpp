@@ -8,6 +8,7 @@
 #include "platform/preallocation_probe.h"
 #include "platform/remove_file.h"
 #include "platform/special_folders.h"
+#include "platform/writable_folder.h"
 
 namespace {
 
@@ -84,6 +85,11 @@ TStorageMode CLocalFileSystem::StorageMode(const std::string &path)
         break;
     }
     return TStorageMode::Unknown;
+}
+
+bool CLocalFileSystem::TakesNewFiles(const std::string &folder)
+{
+    return platform::FolderTakesNewFiles(folder);
 }
 
 std::string CLocalFileSystem::TempFolder()

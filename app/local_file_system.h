@@ -13,6 +13,7 @@ public:
     bool RemoveFile(const std::string &path) override;
     uint64_t FreeBytes(const std::string &path) override;
     TStorageMode StorageMode(const std::string &path) override;
+    bool TakesNewFiles(const std::string &folder) override;
     std::string TempFolder() override;
     std::string CommonDataFolder() override;
     std::string HomeFolder() override;

@@ -32,7 +32,9 @@ void CPackageController::ShowBox(const std::string &text, const std::string &cap
 bool CPackageController::SetSaveFolder(const std::string &path)
 {
     QAutoLock hold(lock);
-    if (!IsUsableSaveFolder(path, manifest))
+    // Refused now, the user hears the folder is wrong; taken, the tasks
+    // would fail later as if the disk were damaged or full.
+    if (!IsUsableSaveFolder(path, manifest) || !services.files.TakesNewFiles(path))
         return false;
     saveFolder = path;
     // The shortage was one of the old folder's drive.

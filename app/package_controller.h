@@ -110,7 +110,8 @@ public:
     // afterwards (a front-end's verify-only command); only in state 8.
     void VerifyPackage();
 
-    // Settings. A save folder that cannot hold the package's paths is refused.
+    // Settings. A save folder is refused when the package's paths do not
+    // fit it or no files can be made there.
     bool SetSaveFolder(const std::string &path);
     std::string GetSaveFolder();
     // KB/s, 0 for no limit.

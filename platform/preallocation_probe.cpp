@@ -1,9 +1,10 @@
 #include "platform/preallocation_probe.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/nearest_folder.h"
 
 namespace platform {
 
@@ -11,29 +12,10 @@ namespace {
 
 constexpr off_t kProbeBytes = 65536;
 
-std::string NearestFolder(std::string path)
-{
-    for (;;) {
-        struct stat info {};
-        if (stat(path.c_str(), &info) == 0)
-            return S_ISDIR(info.st_mode) ? path : std::string();
-        if (errno != ENOENT)
-            return std::string();
-        while (path.size() > 1 && path.back() == '/')
-            path.pop_back();
-        const size_t cut = path.find_last_of('/');
-        if (path == "/" || cut == std::string::npos)
-            return std::string();
-        path.erase(cut == 0 ? 1 : cut);
-    }
-}
-
 } // namespace
 
 Preallocation ProbePreallocation(const std::string &path)
 {
-    if (path.empty() || path[0] != '/')
-        return Preallocation::Unknown;
     const std::string folder = NearestFolder(path);
     if (folder.empty())
         return Preallocation::Unknown;

@@ -3,6 +3,8 @@
 
 #include "app/finish_stamps.h"
 
+#include <unistd.h>
+
 namespace {
 
 TEST_F(ControllerTest, FreshStartWaitsForTheUserWithEverythingDerived)
@@ -116,6 +118,29 @@ TEST_F(ControllerTest, ShortageAtStartIsClearedByALaterStartOrAnotherFolder)
 
     EXPECT_FALSE(controller->SetSaveFolder("relative/folder"));
     EXPECT_FALSE(controller->SetSaveFolder("/" + std::string(4095, 'x')));
+}
+
+TEST_F(ControllerTest, SaveFolderWhereNoFileCanBeMadeIsRefused)
+{
+    Started();
+    const std::string chosen = controller->GetSaveFolder();
+    scratch.Write("a-file", "not a folder");
+    std::vector<std::string> refused{scratch.Path("a-file"), scratch.Path("a-file/below"), "/proc/self",
+                                     "/proc/self/fd/new", "/sys/kernel"};
+    // The superuser writes anywhere that is mounted writable.
+    if (geteuid() != 0) {
+        std::filesystem::create_directories(scratch.Path("read-only"));
+        std::filesystem::permissions(scratch.Path("read-only"), std::filesystem::perms::owner_read |
+                                                                   std::filesystem::perms::owner_exec);
+        refused.push_back(scratch.Path("read-only"));
+    }
+    for (const std::string &folder : refused) {
+        EXPECT_FALSE(controller->SetSaveFolder(folder)) << folder;
+        EXPECT_EQ(controller->GetSaveFolder(), chosen);
+    }
+    // A folder yet to be made is fine where it can be made.
+    EXPECT_TRUE(controller->SetSaveFolder(scratch.Path("new/deeper")));
+    EXPECT_EQ(controller->GetSaveFolder(), scratch.Path("new/deeper"));
 }
 
 TEST_F(ControllerTest, CompletePackageWithMatchingStampsIsFinishedAtOnce)

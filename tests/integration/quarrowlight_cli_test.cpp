@@ -214,9 +214,16 @@ TEST_F(QuarrowlightCliTest, BadArgumentsAndARefusedSaveFolderExitWithTheirCodes)
     std::string said;
     EXPECT_EQ(Run({"--limit", "40000"}, said), 2) << said;
     EXPECT_EQ(Run({"--frobnicate"}, said), 2) << said;
-    EXPECT_EQ(platform::RunProgram({"/bin/sh", "-c", "exec \"$0\" --save-dir relative/folder 2>&1", program}, &said),
-              9)
-        << said;
+    // Folders no file can be made in: refused as such, not failed later as
+    // a damaged or full disk.
+    WriteAll(scratch.path / "a-file", "not a folder");
+    for (const std::string &folder : {std::string("relative/folder"), (scratch.path / "a-file").string(),
+                                      std::string("/proc/self")}) {
+        const std::vector<std::string> command{"/bin/sh", "-c", "exec \"$0\" --save-dir \"$1\" 2>&1", program, folder};
+        EXPECT_EQ(platform::RunProgram(command, &said), 9) << folder << ": " << said;
+        EXPECT_NE(said.find("the save folder " + folder + " cannot hold the package's files"), std::string::npos)
+            << said;
+    }
     EXPECT_EQ(BytesOnDisk(), 0u);
 }
 
