@@ -3,10 +3,12 @@
 
 namespace platform {
 
-// The single-instance lock of one package: an flock on a lock file in the
-// runtime folder. The kernel drops the lock when
-// the holder ends however it ends, so a crashed instance never blocks the
-// next one, and a live one is never disturbed.
+// A lock held while its object lives: an flock on a lock file in the
+// runtime folder (one quarrowlight-cli per package, one qlget per output).
+// The kernel drops the lock when the holder ends however it ends, so a
+// crashed instance never blocks the next one, and a live one is never
+// disturbed. The file is never removed or replaced: a lock on a replaced
+// file would no longer exclude anyone.
 class InstanceLock {
 public:
     enum class Result { Acquired, HeldByAnother, Failed };

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "cli/qlget/qlget_output.h"
 #include "cli/qlget/qlget_progress.h"
 #include "engine/core/engine_interface.h"
 #include "platform/file_query.h"
@@ -61,20 +62,14 @@ bool CopyText(char (&field)[kEnginePathChars], const std::string &text)
     return true;
 }
 
-void RemoveQuietly(const fs::path &path)
-{
-    std::error_code ignored;
-    fs::remove(path, ignored);
-}
-
 // The partial file already holds part of the space the file needs.
-TQlgetOutcome DiskFullOf(const fs::path &output, const TTaskInfo &info)
+TQlgetOutcome DiskFullOf(const fs::path &target, const TTaskInfo &info)
 {
     std::error_code error;
-    uint64_t held = fs::file_size(output.string() + ".qltmp", error);
+    uint64_t held = fs::file_size(target.string() + ".qltmp", error);
     if (error)
         held = 0;
-    fs::path folder = output.parent_path();
+    fs::path folder = target.parent_path();
     return DiskFullOutcome(folder.string(), static_cast<uint64_t>(info.totalKB) * 1024, held,
                            platform::FreeBytesOfPath(folder.string()));
 }
@@ -88,13 +83,14 @@ TQlgetOutcome Interrupted(TTaskHandle handle, int signal, TProgressPrinter &prin
     return {ExitCodeOfSignal(signal), "interrupted; the same command continues the download"};
 }
 
-TQlgetOutcome Finished(TTaskHandle handle, const fs::path &output, const TTaskInfo &info, uint32_t startedAt)
+TQlgetOutcome Finished(TTaskHandle handle, const TQlgetOutput &files, const TTaskInfo &info, uint32_t startedAt)
 {
     StopDownloadTask(handle, false);
     UninitEngine();
+    if (std::optional<TQlgetOutcome> failed = files.Publish())
+        return *failed;
+    const fs::path &output = files.Output();
     std::error_code error;
-    if (!fs::exists(output, error) || fs::exists(output.string() + ".qltmp", error))
-        return {QLGET_NOT_RENAMED, "the download completed but " + output.string() + " did not get its final name"};
     double seconds = (platform::TickCount() - startedAt) / 1000.0;
     uint64_t bytes = fs::file_size(output, error);
     char text[256];
@@ -107,7 +103,7 @@ TQlgetOutcome Finished(TTaskHandle handle, const fs::path &output, const TTaskIn
 
 // Follows the task until it completes, fails or is interrupted. A resumed
 // task tells, once its size is known, how much the earlier runs kept.
-TQlgetOutcome Follow(TTaskHandle handle, const fs::path &output, bool resuming)
+TQlgetOutcome Follow(TTaskHandle handle, const TQlgetOutput &files, bool resuming)
 {
     TProgressPrinter printer;
     uint32_t startedAt = platform::TickCount();
@@ -137,17 +133,17 @@ TQlgetOutcome Follow(TTaskHandle handle, const fs::path &output, bool resuming)
         }
         // The worker renames the data file as it ends after completion.
         bool complete = info.progress >= 10000;
-        if (complete && (!running || fs::exists(output))) {
+        if (complete && (!running || fs::exists(files.Target()))) {
             printer.Show(info, true);
             printer.Finish();
-            return Finished(handle, output, info, startedAt);
+            return Finished(handle, files, info, startedAt);
         }
         if (!complete && (!running || IsFinalFailureState(info.state))) {
             printer.Finish();
             StopDownloadTask(handle, false);
             UninitEngine();
             if (info.state == TASK_STATE_DISK_FULL)
-                return DiskFullOf(output, info);
+                return DiskFullOf(files.Target(), info);
             return OutcomeOfStoppedTask(info.state);
         }
         platform::SleepMs(kPollMs);
@@ -157,20 +153,11 @@ TQlgetOutcome Follow(TTaskHandle handle, const fs::path &output, bool resuming)
 
 TQlgetOutcome RunQlgetDownload(const TQlgetOptions &options)
 {
-    std::error_code error;
-    fs::path output = fs::absolute(options.output, error);
-    fs::path state = fs::absolute(options.statePath, error);
-    if (fs::exists(output, error)) {
-        if (!options.force)
-            return {QLGET_OUTPUT_EXISTS, output.string() + " already exists; --force downloads it again"};
-        RemoveQuietly(output);
-    }
-    if (options.force) {
-        // A fresh download: no partial data or saved state of an earlier run.
-        RemoveQuietly(output.string() + ".qltmp");
-        RemoveQuietly(state);
-        RemoveQuietly(state.string() + "df");
-    }
+    TQlgetOutput files;
+    if (std::optional<TQlgetOutcome> refused = files.Claim(options))
+        return *refused;
+    const fs::path &output = files.Output();
+    const fs::path &state = files.State();
 
     TTaskParam param;
     std::memset(&param, 0, sizeof param);
@@ -181,8 +168,9 @@ TQlgetOutcome RunQlgetDownload(const TQlgetOptions &options)
     param.flags = TASK_FLAG_FILE_PATH;
     param.downloadLimitKBps = options.limitKBps;
     param.uploadLimitKBps = options.uploadLimitKBps;
-    if (!CopyText(param.targetPath, output.string()) || !CopyText(param.resumePath, state.string()))
+    if (!CopyText(param.targetPath, files.Target().string()) || !CopyText(param.resumePath, state.string()))
         return {QLGET_BAD_ARGUMENTS, "the output or state path is too long"};
+    std::error_code error;
     if (!options.torrent.empty()) {
         fs::path torrent = fs::absolute(options.torrent, error);
         if (!fs::is_regular_file(torrent, error))
@@ -191,6 +179,7 @@ TQlgetOutcome RunQlgetDownload(const TQlgetOptions &options)
             return {QLGET_BAD_ARGUMENTS, "the torrent path is too long"};
         param.flags |= TASK_FLAG_P2SP;
     }
+    files.ClearEarlierAttempt();
 
     platform::CatchStopSignals();
     InitEngine();
@@ -202,5 +191,5 @@ TQlgetOutcome RunQlgetDownload(const TQlgetOptions &options)
     }
     if (resuming)
         std::fprintf(stderr, "qlget: continuing %s from %s\n", output.c_str(), state.c_str());
-    return Follow(param.hTask, output, resuming);
+    return Follow(param.hTask, files, resuming);
 }

@@ -159,12 +159,15 @@ std::string QlgetUsage()
            "  --state PATH          resume state (default: PATH.qlinfo beside the output)\n"
            "  --limit KBPS          download limit in KB/s, 1 to 32766 (0: none)\n"
            "  --upload-limit KBPS   upload limit in KB/s, 1 to 32766 (0: none)\n"
-           "  --force               download again over an existing output file\n"
+           "  --force               replace an existing output file: it stays as it is until the new\n"
+           "                        download is complete, then the new file takes its place\n"
            "  -h, --help            this text\n"
            "\n"
+           "Only regular files are ever replaced. One run at a time writes to an output.\n"
            "Stop with Ctrl-C; the same command continues where it stopped.\n"
-           "Exit status: 0 complete, 2 bad arguments, 3 output exists, 4 the engine refused the task,\n"
-           "10 size never known, 11 disk full, 12 bad torrent, 13 no source left, 14 file cannot be\n"
-           "opened, 15 host not found, 16 stalled (no data for 15 minutes), 17 not renamed after\n"
-           "completion, 130/143 interrupted.\n";
+           "Exit status: 0 complete, 2 bad arguments (also an output that is no regular file), 3 output\n"
+           "exists, 4 the engine refused the task, 10 size never known, 11 disk full, 12 bad torrent,\n"
+           "13 no source left, 14 file cannot be opened, 15 host not found, 16 stalled (no data for\n"
+           "15 minutes), 17 not renamed after completion, 18 another qlget is writing the output,\n"
+           "129/130/143 stopped by a hangup, an interrupt or a termination request.\n";
 }

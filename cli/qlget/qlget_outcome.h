@@ -16,6 +16,7 @@ enum TQlgetExit : int {
     QLGET_HOST_NOT_FOUND = 15,
     QLGET_STALLED = 16,
     QLGET_NOT_RENAMED = 17,
+    QLGET_OUTPUT_IN_USE = 18,
 };
 
 struct TQlgetOutcome {
