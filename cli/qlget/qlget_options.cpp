@@ -128,5 +128,5 @@ std::string QlgetUsage()
            "Exit status: 0 complete, 2 bad arguments, 3 output exists, 4 the engine refused the task,\n"
            "10 size never known, 11 disk full, 12 bad torrent, 13 no source left, 14 file cannot be\n"
            "opened, 15 host not found, 16 stalled (no data for 15 minutes), 17 not renamed after\n"
-           "completion, 130/143 interrupted.\n";
+           "completion, 18 the servers' data does not match the torrent, 130/143 interrupted.\n";
 }
