@@ -140,10 +140,16 @@ TQlgetOutcome Follow(TTaskHandle handle, const TQlgetOutput &files, bool resumin
         }
         if (!complete && (!running || IsFinalFailureState(info.state))) {
             printer.Finish();
+            // Read while the task still exists.
+            TTaskDataMismatch mismatch;
+            bool told = info.state == TASK_STATE_DATA_MISMATCH &&
+                        GetTaskDataMismatch(handle, &mismatch) == ENGINE_OK && mismatch.failures > 0;
             StopDownloadTask(handle, false);
             UninitEngine();
             if (info.state == TASK_STATE_DISK_FULL)
                 return DiskFullOf(files.Target(), info);
+            if (told)
+                return DataMismatchOutcome(mismatch.host, mismatch.piece, mismatch.failures);
             return OutcomeOfStoppedTask(info.state);
         }
         platform::SleepMs(kPollMs);

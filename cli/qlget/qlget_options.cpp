@@ -169,5 +169,6 @@ std::string QlgetUsage()
            "exists, 4 the engine refused the task, 10 size never known, 11 disk full, 12 bad torrent,\n"
            "13 no source left, 14 file cannot be opened, 15 host not found, 16 stalled (no data for\n"
            "15 minutes), 17 not renamed after completion, 18 another qlget is writing the output,\n"
-           "129/130/143 stopped by a hangup, an interrupt or a termination request.\n";
+           "19 the servers' data does not match the torrent, 129/130/143 stopped by a hangup, an\n"
+           "interrupt or a termination request.\n";
 }

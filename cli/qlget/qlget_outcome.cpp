@@ -15,6 +15,8 @@ TQlgetOutcome OutcomeOfStoppedTask(int32_t state)
         return {QLGET_NO_SOURCE, "no source is left and no data arrived for 15 seconds"};
     case TASK_STATE_FILE_OPEN_FAILED:
         return {QLGET_FILE_OPEN_FAILED, "the output file cannot be opened"};
+    case TASK_STATE_DATA_MISMATCH:
+        return {QLGET_DATA_MISMATCH, "the data from the servers does not match the torrent"};
     case TASK_STATE_HOST_NOT_FOUND:
         return {QLGET_HOST_NOT_FOUND, "a source's host name could not be resolved and no other source is left"};
     default:
@@ -29,6 +31,12 @@ TQlgetOutcome DiskFullOutcome(const std::string &folder, uint64_t fileBytes, uin
     if (fileBytes > available)
         message += ", " + std::to_string(fileBytes - available) + " more bytes are needed";
     return {QLGET_DISK_FULL, message};
+}
+
+TQlgetOutcome DataMismatchOutcome(const std::string &host, int32_t piece, int32_t failures)
+{
+    return {QLGET_DATA_MISMATCH, "the data from " + host + " does not match the torrent: piece " + std::to_string(piece) +
+                                     " failed " + std::to_string(failures) + " times"};
 }
 
 bool IsFinalFailureState(int32_t state)

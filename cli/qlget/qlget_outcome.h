@@ -17,6 +17,7 @@ enum TQlgetExit : int {
     QLGET_STALLED = 16,
     QLGET_NOT_RENAMED = 17,
     QLGET_OUTPUT_IN_USE = 18,
+    QLGET_DATA_MISMATCH = 19,
 };
 
 struct TQlgetOutcome {
@@ -32,6 +33,10 @@ TQlgetOutcome OutcomeOfStoppedTask(int32_t state);
 // the file's size less what its partial file already holds and the free
 // space (fileBytes 0: the size is unknown, so only the free space is told).
 TQlgetOutcome DiskFullOutcome(const std::string &folder, uint64_t fileBytes, uint64_t heldBytes, uint64_t freeBytes);
+
+// The outcome of a task whose sources all sent data that fails the torrent's
+// hashes: the server and the piece that failed most often from it.
+TQlgetOutcome DataMismatchOutcome(const std::string &host, int32_t piece, int32_t failures);
 
 // True for a state code that ends the download even while the worker still
 // runs (the worker stops itself right after setting it).

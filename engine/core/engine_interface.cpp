@@ -260,6 +260,16 @@ int32_t GetTaskInfo(TTaskHandle handle, TTaskInfo *info)
     });
 }
 
+int32_t GetTaskDataMismatch(TTaskHandle handle, TTaskDataMismatch *out)
+{
+    if (out == nullptr)
+        return ENGINE_INVALID_ARGUMENT;
+    return WithTask(handle, [out](TWorkThread &task) {
+        task.GetDataMismatch(out);
+        return ENGINE_OK;
+    });
+}
+
 int32_t IsTaskComplete(TTaskHandle handle, int32_t *out)
 {
     if (out == nullptr)

@@ -26,6 +26,8 @@ enum TTaskState : int32_t {
     TASK_STATE_NO_SOURCE = 20214,
     TASK_STATE_FILE_OPEN_FAILED = 20215,
     TASK_STATE_HOST_NOT_FOUND = 20216,
+    // Every source left sends data that fails the torrent's hashes.
+    TASK_STATE_DATA_MISMATCH = 20217,
 };
 
 // Opaque: a handle is an id that is never reused, so a stale handle can never
@@ -48,6 +50,14 @@ struct TTaskParam {
     int32_t uploadLimitKBps;
 };
 
+// Why a task ended in TASK_STATE_DATA_MISMATCH: the server whose data failed
+// and the piece that failed most often from it.
+struct TTaskDataMismatch {
+    char host[256];
+    int32_t piece;
+    int32_t failures;
+};
+
 struct TTaskInfo {
     char fileName[kEnginePathChars];
     uint32_t progress; // ten-thousandths
@@ -68,6 +78,9 @@ int32_t StopDownloadTask(TTaskHandle handle, bool reset);
 int32_t StopDownloadTasks(const TTaskHandle *handles, int32_t count, bool reset, int32_t *results);
 int32_t ResumeDownloadTask(TTaskHandle handle);
 int32_t GetTaskInfo(TTaskHandle handle, TTaskInfo *info);
+// Zeroes *out (piece -1) unless the task's last run ended in
+// TASK_STATE_DATA_MISMATCH.
+int32_t GetTaskDataMismatch(TTaskHandle handle, TTaskDataMismatch *out);
 int32_t IsTaskComplete(TTaskHandle handle, int32_t *out);
 // *out = 1 while the task's worker runs; a front-end tells a worker that
 // stopped on its own (for example after 900 s without data) from a live one.

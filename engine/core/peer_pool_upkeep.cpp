@@ -1,6 +1,7 @@
 // The pool's periodic upkeep: trimming and choking every three seconds, bad
 // servers out, and the rotation of servers and mirrors after each tick.
 #include <algorithm>
+#include <string>
 
 #include "engine/base/engine_clock.h"
 #include "engine/core/work_with_peers.h"
@@ -14,6 +15,15 @@ constexpr int64_t kMirrorRotationSeconds = 31;
 constexpr int64_t kServerRotationSeconds = 45;
 constexpr uint32_t kRotationAfterSeconds = 45;
 constexpr int32_t kSlowServerDivisor = 5;
+
+std::string HostOf(TPeerId &address)
+{
+    int32_t defaultPort = address.kind == PEER_KIND_FTP ? 21 : 80;
+    std::string host = address.Parts().host;
+    if (address.port != defaultPort)
+        host += ":" + std::to_string(address.port);
+    return host;
+}
 
 int32_t UnchokeSlots(int64_t averageIn, int32_t uploadSlots)
 {
@@ -96,11 +106,22 @@ void TWorkWithPeers::DropBadServers()
 {
     std::vector<TRef<TPeerId>> bad;
     for (const TRef<TPeerId> &c : candidates) {
-        if (c->IsServer() && c->failedOutcomes >= kBadServerFailures &&
-            2 * static_cast<int64_t>(c->failedOutcomes) >= static_cast<int64_t>(c->outcomes))
+        if (!c->IsServer())
+            continue;
+        bool mostlyBad = c->failedOutcomes >= kBadServerFailures &&
+                         2 * static_cast<int64_t>(c->failedOutcomes) >= static_cast<int64_t>(c->outcomes);
+        if (mostlyBad || c->WorstPiece().second >= TPeerId::kPieceFailuresToCondemn)
             bad.push_back(c);
     }
     for (TPeerId *c : bad) {
+        auto [piece, failures] = c->WorstPiece();
+        if (failures > 0) {
+            // Its data will not verify: it must not come back with the
+            // source list or the mirrors.
+            badDataUrls.push_back(c->url);
+            if (failures > badData.failures)
+                badData = {HostOf(*c), piece, failures};
+        }
         std::vector<TPeerObject *> own;
         for (TPeerObject *peer : connections) {
             if (peer->Address() == c)
@@ -112,6 +133,15 @@ void TWorkWithPeers::DropBadServers()
         }
         RemoveAddress(c);
     }
+}
+
+bool TWorkWithPeers::OnlyBadDataLeft()
+{
+    if (badData.failures == 0)
+        return false;
+    bool serverLeft = std::any_of(candidates.begin(), candidates.end(),
+                                  [](TPeerId *c) { return c->IsServer() && !c->mainTorrent; });
+    return !serverLeft && PeerConnectionCount() == 0;
 }
 
 void TWorkWithPeers::RotateServers()

@@ -4,6 +4,14 @@
 
 #include "engine/storage/task_phase.h"
 
+// A server dropped because its data fails the torrent's hashes, told by the
+// piece that failed most often from it.
+struct TBadDataVerdict {
+    std::string host;
+    int32_t piece = -1;
+    int32_t failures = 0;
+};
+
 // The task's status: the worker writes the live copy; Flush publishes it as
 // the snapshot that interface queries read, so one reading is consistent.
 struct TTaskStatus {
@@ -19,4 +27,5 @@ struct TTaskStatus {
     uint32_t pieceCount = 0;
     uint32_t piecesDone = 0;
     int64_t diskBytes = 0;
+    TBadDataVerdict badData;
 };

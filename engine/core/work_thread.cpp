@@ -106,6 +106,15 @@ void TWorkThread::GetInfo(TTaskInfo *info)
     info->state = info->progress >= 10000 ? TASK_STATE_COMPLETE : snapshot.state;
 }
 
+void TWorkThread::GetDataMismatch(TTaskDataMismatch *out)
+{
+    QAutoLock hold(OwnLock());
+    std::memset(out, 0, sizeof *out);
+    std::strncpy(out->host, snapshot.badData.host.c_str(), sizeof out->host - 1);
+    out->piece = snapshot.badData.piece;
+    out->failures = snapshot.badData.failures;
+}
+
 bool TWorkThread::IsComplete()
 {
     QAutoLock hold(OwnLock());

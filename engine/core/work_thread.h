@@ -27,6 +27,7 @@ public:
     int32_t RestartDownload();
 
     void GetInfo(TTaskInfo *info);
+    void GetDataMismatch(TTaskDataMismatch *out);
     bool IsComplete();
     int32_t SetSpeedLimit(int32_t kind, int32_t value);
     int32_t SetPeerLimits(int32_t servers, int32_t peers);
@@ -77,6 +78,8 @@ private:
     // Run state, cleared by Reset.
     bool error = false;
     bool timedOut = false;
+    // Every source left sends data that fails the hashes.
+    bool dataMismatch = false;
     // The loop has ended: blocks given back are dropped, not parked.
     bool stopping = false;
     uint32_t lastCandidateSeconds = 0;

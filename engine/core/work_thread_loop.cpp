@@ -71,6 +71,9 @@ void TWorkThread::MainRoutine()
     live.phase = TASK_PHASE_DOWNLOADING;
     error = false;
     timedOut = false;
+    dataMismatch = false;
+    badData = TBadDataVerdict();
+    badDataUrls.clear();
     lastCandidateSeconds = lastTrimSeconds = lastLanSeconds = 0;
 
     // Sources become candidates before the first round, so it can connect.
@@ -80,7 +83,7 @@ void TWorkThread::MainRoutine()
     bool finished = false;
     while (!CheckStop()) {
         LoopBody(finished);
-        if (finished || error || timedOut)
+        if (finished || error || timedOut || dataMismatch)
             break;
     }
 
@@ -105,6 +108,9 @@ void TWorkThread::MainRoutine()
             live.state = TASK_STATE_NO_SOURCE;
         else if (!complete && timedOut)
             live.state = TASK_STATE_SIZE_TIMEOUT;
+        else if (!complete && dataMismatch)
+            live.state = TASK_STATE_DATA_MISMATCH;
+        live.badData = !complete && dataMismatch ? badData : TBadDataVerdict();
         CopyPieceCounters(true);
         Flush(true, false);
     }
@@ -138,6 +144,13 @@ void TWorkThread::LoopBody(bool &finished)
     if (live.speed == 0 && running > kNoSourceSeconds && (IsHttpTask() || !HasMetadata()) && !HasCandidates()) {
         error = true;
         ReleaseSourceMarks();
+        return;
+    }
+    // Bytes keep arriving from a server whose data never verifies, so the
+    // silent-source checks never fire; once it is dropped and nothing else
+    // can deliver, the task ends with that verdict.
+    if (OnlyBadDataLeft()) {
+        dataMismatch = true;
         return;
     }
     if (CheckStop())

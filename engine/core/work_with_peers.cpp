@@ -173,6 +173,10 @@ bool TWorkWithPeers::AddCandidate(TPeerId *address, bool fromPeer, bool forceId)
         if (!IsHttpTask() && own != nullptr && std::memcmp(own, address->peerId.data(), 20) == 0)
             return false;
     }
+    if (address->IsServer() && std::any_of(badDataUrls.begin(), badDataUrls.end(), [&](const std::string &url) {
+            return EqualsIgnoringCase(url, address->url);
+        }))
+        return false;
     if (address->parsed && address->address == ListeningService().PublishedAddress() &&
         address->port == ListeningService().PublishedPort())
         return false;

@@ -117,6 +117,10 @@ public:
     void TrimPeers();
     void ChokeRound();
     void DropBadServers();
+    // A server was dropped because its data fails the hashes, and neither a
+    // server address nor a BitTorrent connection is left to deliver a
+    // verified piece: the task cannot complete.
+    bool OnlyBadDataLeft();
     // End of every statistics tick: mirrors rotated in, slow servers out.
     void RotateServers();
 
@@ -154,6 +158,11 @@ public:
     bool serviceAllNext = false;
     int32_t uploadSlots = 6;
     int64_t lastSecondUpload = 0;
+
+    // The worst server dropped for data that fails the hashes in this run,
+    // and the URLs of every such server, never taken back as candidates.
+    TBadDataVerdict badData;
+    std::vector<std::string> badDataUrls;
 
 protected:
     // --- hooks the upper layers fill ---

@@ -98,6 +98,22 @@ TUrlParts &TPeerId::Parts()
     return *parts;
 }
 
+bool TPeerId::NeverVerifies(int32_t piece) const
+{
+    auto found = pieceFailures.find(piece);
+    return found != pieceFailures.end() && found->second >= kPieceFailuresToCondemn;
+}
+
+std::pair<int32_t, int32_t> TPeerId::WorstPiece() const
+{
+    std::pair<int32_t, int32_t> worst{-1, 0};
+    for (const auto &[piece, failures] : pieceFailures) {
+        if (failures > worst.second)
+            worst = {piece, failures};
+    }
+    return worst;
+}
+
 bool TPeerId::HasValidAddress() const
 {
     return address != 0 && address != 0xFFFFFFFFu && port >= 1 && port <= 65535;

@@ -1,8 +1,10 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/base/peer_kind.h"
@@ -61,6 +63,14 @@ public:
     bool IsServer() const { return IsServerKind(kind); }
     bool HasValidAddress() const;
 
+    // Servers: a piece whose data failed its hash this often from the
+    // address will not verify from it; the pool condemns such a server.
+    static constexpr int32_t kPieceFailuresToCondemn = 3;
+    bool NeverVerifies(int32_t piece) const;
+    // The piece that failed most often from the address (the lowest of
+    // equals) and its failures; {-1, 0} when none failed.
+    std::pair<int32_t, int32_t> WorstPiece() const;
+
     // A copy for another address of the same host (ExpandHosts): the URL,
     // kind, port and URL parts, none of the pool's counters.
     TRef<TPeerId> CopyForAddress(uint32_t otherAddress) const;
@@ -85,6 +95,9 @@ public:
     int64_t lastConnect = 0;
     int32_t outcomes = 0;        // whole pieces delivered (servers)
     int32_t failedOutcomes = 0;  // consecutive pieces that failed their hash
+    // Servers: hash failures of each piece, kept across good pieces so that
+    // one piece that never verifies is seen among many that do.
+    std::map<int32_t, int32_t> pieceFailures;
     int32_t reconnects = 0;      // HTTP: new connections for a new start offset
     bool mainTorrent = false;    // stands for the task's main torrent source
     bool hold = false;           // set by a transport: keep its connections

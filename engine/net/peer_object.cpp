@@ -230,6 +230,9 @@ bool TPeerObject::IsOpenForUs(int32_t piece)
 {
     if (!task->Scheduling().NeedsPiece(piece))
         return false;
+    // Fetched again it would only fail again until the pool drops the server.
+    if (IsServerKind(kind) && address != nullptr && address->NeverVerifies(piece))
+        return false;
     int64_t length = task->Store().PieceLength();
     return std::none_of(requests.begin(), requests.end(), [&](const TBlockRequest &r) {
         return r.block * kBlockBytes / length == piece;
@@ -397,7 +400,10 @@ bool TPeerObject::DeliverBlock(int64_t block, int32_t length, const uint8_t *byt
     if (taken == TPieces::kPieceCorrupt) {
         task->Scheduling().ReportNotRequested(piece);
         ++failures;
-        return false;
+        // A server's stream goes on with the next pieces: dropping it would
+        // restart it at the same corrupt piece, again and again. The piece
+        // stays missing, so the range reopens and fetches it once more.
+        return IsServerKind(kind);
     }
     if (taken != length)
         return false;
@@ -450,10 +456,12 @@ void TPeerObject::CountWholePiece()
         ++address->outcomes;
 }
 
-void TPeerObject::CountBadPiece()
+void TPeerObject::CountBadPiece(int32_t piece)
 {
-    if (address != nullptr)
-        ++address->failedOutcomes;
+    if (address == nullptr)
+        return;
+    ++address->failedOutcomes;
+    ++address->pieceFailures[piece];
 }
 
 void TPeerObject::ClearBadPieces()

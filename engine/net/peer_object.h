@@ -165,7 +165,7 @@ public:
     uint32_t SourceAddress() const override;
     uint16_t SourcePort() const override;
     void CountWholePiece() override;
-    void CountBadPiece() override;
+    void CountBadPiece(int32_t piece) override;
     void ClearBadPieces() override;
 
     int32_t Kind() const { return kind; }

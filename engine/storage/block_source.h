@@ -19,7 +19,7 @@ public:
     // It delivered a whole piece (judged good or bad).
     virtual void CountWholePiece() = 0;
     // A server source's piece failed its hash.
-    virtual void CountBadPiece() = 0;
+    virtual void CountBadPiece(int32_t piece) = 0;
     // One of its pieces passed its hash.
     virtual void ClearBadPieces() = 0;
 

@@ -142,7 +142,7 @@ bool TPieces::VerifyPiece(TPiece &piece, bool report)
         piece.source->CountWholePiece();
         const int32_t kind = piece.source->SourceKind();
         if (kind == PEER_KIND_HTTP || kind == PEER_KIND_FTP)
-            piece.source->CountBadPiece();
+            piece.source->CountBadPiece(piece.index);
     }
     ResetPiece(piece);
     return false;

@@ -138,13 +138,14 @@ TEST(QlgetOutcome, EveryFailureStateHasItsOwnExitCode)
 {
     std::set<int> codes;
     for (int32_t state : {TASK_STATE_SIZE_TIMEOUT, TASK_STATE_DISK_FULL, TASK_STATE_BAD_TORRENT, TASK_STATE_NO_SOURCE,
-                          TASK_STATE_FILE_OPEN_FAILED, TASK_STATE_HOST_NOT_FOUND, TASK_STATE_NONE}) {
+                          TASK_STATE_FILE_OPEN_FAILED, TASK_STATE_HOST_NOT_FOUND, TASK_STATE_DATA_MISMATCH,
+                          TASK_STATE_NONE}) {
         TQlgetOutcome outcome = OutcomeOfStoppedTask(state);
         EXPECT_NE(outcome.exitCode, 0) << state;
         EXPECT_FALSE(outcome.message.empty());
         codes.insert(outcome.exitCode);
     }
-    EXPECT_EQ(codes.size(), 7u);
+    EXPECT_EQ(codes.size(), 8u);
     EXPECT_EQ(OutcomeOfStoppedTask(TASK_STATE_NONE).exitCode, QLGET_STALLED);
     EXPECT_EQ(ExitCodeOfSignal(2), 130);
 }

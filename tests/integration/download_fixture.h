@@ -12,7 +12,11 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "engine/core/engine_interface.h"
+#include "platform/child_process.h"
+#include "platform/child_wait.h"
 #include "platform/tick.h"
 
 namespace fs = std::filesystem;
@@ -41,6 +45,18 @@ inline void WriteAll(const fs::path &path, const std::string &bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A torrent of the file, made by mktorrent, with pieces of 2^pieceBits bytes
+// and a tracker nobody answers.
+inline void MakeTorrent(const fs::path &file, const fs::path &torrent, int pieceBits = 16)
+{
+    platform::ChildResult result;
+    int pid = platform::StartChildProcess({"/usr/bin/mktorrent", "-l", std::to_string(pieceBits), "-a",
+                                           "http://127.0.0.1:9/announce", "-o", torrent.string(), file.string()});
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(platform::WaitChild(pid, result));
+    ASSERT_EQ(result.exitCode, 0);
 }
 
 // Bytes that differ at every offset, so a block stored at a wrong place

@@ -131,17 +131,6 @@ TEST_F(HttpDownloadTest, ServerIgnoringRangesStillYieldsTheRightBytes)
     platform::StopChildProcess(pid);
 }
 
-// A torrent of the served file, made by mktorrent.
-void MakeTorrent(const fs::path &file, const fs::path &torrent)
-{
-    platform::ChildResult result;
-    int pid = platform::StartChildProcess({"/usr/bin/mktorrent", "-l", "16", "-a", "http://127.0.0.1:9/announce", "-o",
-                                           torrent.string(), file.string()});
-    ASSERT_GT(pid, 0);
-    ASSERT_TRUE(platform::WaitChild(pid, result));
-    ASSERT_EQ(result.exitCode, 0);
-}
-
 TEST_F(HttpDownloadTest, P2spTaskVerifiesPiecesOfALocalTorrent)
 {
     fs::path torrent = scratch.path / "file.torrent";

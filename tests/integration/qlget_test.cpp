@@ -1,6 +1,8 @@
 // qlget end to end: the program against real nginx servers on loopback.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "tests/integration/download_fixture.h"
 #include "tests/integration/nginx_server.h"
 #include "tests/integration/qlget_program.h"
@@ -91,6 +93,47 @@ TEST_F(QlgetTest, ARedirectBuiltFromTheHostHeaderLeadsBackToTheSamePort)
     std::string said;
     ASSERT_EQ(RunQlget({"-o", output.string(), nginx.Url("/moved.bin")}, said), 0) << said;
     EXPECT_EQ(Md5Hex(ReadAll(output)), Md5Hex(content));
+}
+
+TEST_F(QlgetTest, DataThatNeverVerifiesEndsWithItsOwnStatusNamingServerAndPiece)
+{
+    constexpr size_t kPiece = 256 * 1024;
+    fs::path original = scratch.path / "original" / "pkg.bin";
+    fs::create_directories(original.parent_path());
+    WriteAll(original, content);
+    fs::path torrent = scratch.path / "pkg.torrent";
+    ASSERT_NO_FATAL_FAILURE(MakeTorrent(original, torrent, 18));
+    std::string served = content;
+    served[5 * kPiece + 100] ^= 0x40;
+    WriteAll(root / "pkg.bin", served);
+    TNginxServer nginx;
+    ASSERT_TRUE(nginx.Start(root));
+    std::string server = "127.0.0.1:" + std::to_string(nginx.Port());
+
+    // One bad byte in piece 5: every other piece still arrives, piece 5 is
+    // fetched again until its server is condemned.
+    std::string said;
+    std::vector<std::string> args{"-o", output.string(), "--torrent", torrent.string(), nginx.Url("/pkg.bin")};
+    ASSERT_EQ(RunQlget(args, said), 19) << said;
+    const std::string verdict = "the data from " + server + " does not match the torrent: piece 5 failed ";
+    size_t at = said.find(verdict);
+    ASSERT_NE(at, std::string::npos) << said;
+    int failures = std::atoi(said.c_str() + at + verdict.size());
+    EXPECT_GE(failures, 3) << said;
+    EXPECT_LE(failures, 6) << "the piece is not fetched again and again: " << said;
+    EXPECT_FALSE(fs::exists(output));
+    std::string partial = ReadAll(output.string() + ".qltmp");
+    ASSERT_EQ(partial.size(), content.size());
+    EXPECT_EQ(Md5Hex(partial.substr(0, 5 * kPiece)), Md5Hex(content.substr(0, 5 * kPiece)));
+    EXPECT_EQ(Md5Hex(partial.substr(6 * kPiece)), Md5Hex(content.substr(6 * kPiece)))
+        << "the pieces after the bad one are fetched";
+
+    // Another file of the same size under the torrent: nothing verifies.
+    WriteAll(root / "pkg.bin", PatternBytes(content.size(), 12));
+    args.push_back("--force");
+    ASSERT_EQ(RunQlget(args, said), 19) << said;
+    EXPECT_NE(said.find("the data from " + server + " does not match the torrent: piece "), std::string::npos)
+        << said;
 }
 
 TEST_F(QlgetTest, InterruptStopsTheDownloadAndTheSameCommandFinishesIt)

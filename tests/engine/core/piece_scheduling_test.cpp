@@ -314,4 +314,51 @@ TEST_F(PieceSchedulingTest, TorrentPiecesAreVerifiedAndABadPieceIsFetchedAgain)
     EXPECT_TRUE(stored == content);
 }
 
+TEST_F(PieceSchedulingTest, APieceThatNeverVerifiesCondemnsItsServerWithoutBlockingTheOthers)
+{
+    std::string content(6 * kPiece, '\0');
+    for (size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>(i * 13 + i / 509);
+    task.isP2sp = true;
+    ASSERT_TRUE(task.LoadTorrent(TorrentOf(content)));
+    TPeerId *server = task.AddServer(9001);
+    ASSERT_NE(server, nullptr);
+    TScriptedPeer *liar = task.AddPeer(PEER_KIND_HTTP);
+    liar->AttachAddress(server);
+    std::string corrupt = content;
+    corrupt[kPiece + 5] ^= 1;
+
+    // The stream goes on past the corrupt piece; the piece comes back only
+    // once the range has been read to its end.
+    for (int round = 0; round < 40 && liar->failures < 3; ++round) {
+        ASSERT_TRUE(liar->PlanRequests());
+        ASSERT_FALSE(liar->requests.empty()) << "round " << round;
+        while (!liar->requests.empty()) {
+            TBlockRequest r = liar->requests.front();
+            ASSERT_TRUE(liar->DeliverBlock(r.block, r.length,
+                                           reinterpret_cast<const uint8_t *>(corrupt.data()) + r.block * 16384))
+                << "block " << r.block;
+        }
+    }
+    ASSERT_EQ(liar->failures, 3);
+    EXPECT_TRUE(task.Scheduling().NeedsPiece(1));
+    for (int32_t piece : {0, 2, 3, 4, 5})
+        EXPECT_FALSE(task.Scheduling().NeedsPiece(piece)) << "piece " << piece;
+    EXPECT_LT(server->failedOutcomes, 32) << "the good pieces in between hide it from the share of failures";
+    EXPECT_TRUE(liar->PlanRequests());
+    EXPECT_TRUE(liar->requests.empty()) << "a server is not asked again for a piece it cannot deliver";
+
+    task.DropBadServers();
+    EXPECT_TRUE(task.candidates.empty());
+    EXPECT_TRUE(task.connections.empty());
+    EXPECT_EQ(task.badData.host, "127.0.0.1:9001");
+    EXPECT_EQ(task.badData.piece, 1);
+    EXPECT_EQ(task.badData.failures, 3);
+    EXPECT_TRUE(task.OnlyBadDataLeft());
+    EXPECT_EQ(task.AddServer(9001), nullptr) << "a condemned server does not come back with the source list";
+    TPeerId *other = task.AddServer(9002);
+    ASSERT_NE(other, nullptr);
+    EXPECT_FALSE(task.OnlyBadDataLeft()) << "another server may still deliver the piece";
+}
+
 } // namespace

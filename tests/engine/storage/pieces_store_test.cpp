@@ -103,6 +103,7 @@ TEST_F(PieceStore, CorruptPieceFromAServerIsCountedNotReported)
     FeedBlocks(*pieces, bad, 0, 65536, &server);
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(server.badPieces, 1);
+    EXPECT_EQ(server.lastBadPiece, 0) << "the pool judges a server by the piece that keeps failing";
     EXPECT_EQ(server.wholePieces, 1);
     FeedBlocks(*pieces, stream, 65536, 2 * 65536, &server);
     EXPECT_EQ(server.badPieces, 0); // a good piece clears the count

@@ -116,7 +116,11 @@ public:
     uint32_t SourceAddress() const override { return address; }
     uint16_t SourcePort() const override { return port; }
     void CountWholePiece() override { ++wholePieces; }
-    void CountBadPiece() override { ++badPieces; }
+    void CountBadPiece(int32_t piece) override
+    {
+        ++badPieces;
+        lastBadPiece = piece;
+    }
     void ClearBadPieces() override { badPieces = 0; }
 
     int32_t kind;
@@ -125,6 +129,7 @@ public:
     int references = 0;
     int wholePieces = 0;
     int badPieces = 0;
+    int32_t lastBadPiece = -1;
 };
 
 struct PiecesReleaser {
