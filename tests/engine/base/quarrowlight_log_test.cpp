@@ -2,6 +2,7 @@
 #include "engine/base/quarrowlight_log.h"
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -152,6 +153,11 @@ TEST(EngineLogTest, ReleaseStopsTheReportThenWaitsForWriters)
             });
         }
         platform::SetDiagnosticCapture([&](const std::string &) { ++seen; });
+        // On a loaded machine the writers may not have run yet: the release
+        // must meet at least one of them inside the log.
+        const int before = seen.load();
+        for (int waited = 0; waited < 2000 && seen.load() == before; ++waited)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ReleaseEngineLog();
         go = false;
         for (auto &writer : writers)
