@@ -32,14 +32,12 @@ void TPieceScheduler::Clear()
     inProgress.clear();
     inProgressEntries = 0;
     endGame = false;
-    endGameReached = false;
     focusPiece = -1;
 }
 
 bool TPieceScheduler::RecomputeEndGame()
 {
     endGame = inProgressEntries >= pieces.MissingPieceCount();
-    endGameReached = endGameReached || endGame;
     return endGame;
 }
 

@@ -77,6 +77,5 @@ private:
     std::map<int32_t, int32_t> inProgress;
     int32_t inProgressEntries = 0;
     bool endGame = false;
-    bool endGameReached = false;
     int32_t focusPiece = -1;
 };
