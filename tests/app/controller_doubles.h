@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -177,12 +178,16 @@ public:
     int32_t listenPort = -1;
     bool listening = false;
     int peerLimitCalls = 0;
+    // Read by tests while the verification worker may be reopening a task.
+    std::atomic<int> recoverCalls{0};
 
 private:
     int32_t Make(TTaskParam &param, bool recover, bool force)
     {
         const std::string target = param.targetPath;
         journal.push_back(std::string(recover ? "Recover " : "Create ") + target);
+        if (recover)
+            ++recoverCalls;
         if (recover && recoverResult != ENGINE_OK)
             return recoverResult;
         for (const std::string &name : failingTargets) {

@@ -71,6 +71,9 @@ TEST_F(ControllerVerificationTest, ExitDuringARepairStopsTheCheckBeforeTheEngine
     controller->OnMainButton();
     // The repair waits for a download the recording engine never finishes.
     ASSERT_TRUE(AwaitState(11, false));
+    // State 11 is published a moment before the worker reopens the task.
+    for (int round = 0; round < 20000 && engine.recoverCalls.load() == 0; ++round)
+        platform::SleepMs(1);
     controller->SetUserExit(true);
     controller->OnExit();
     EXPECT_EQ(journal.back(), "ReportStop");
