@@ -8,7 +8,8 @@ packages=(
   clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev libcurl4-openssl-dev libjsoncpp-dev libtinyxml2-dev libminiupnpc-dev
-  nginx-light mktorrent aria2 python3 curl
+  nginx-light mktorrent aria2 python3 curl zlib1g-dev
+  vsftpd python3-pyftpdlib opentracker transmission-cli python3-libtorrent
 )
 
 missing=()
