@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "cli/qlget/qlget_notices.h"
 #include "cli/qlget/qlget_output.h"
 #include "cli/qlget/qlget_progress.h"
 #include "engine/core/engine_interface.h"
@@ -109,15 +110,21 @@ TQlgetOutcome Follow(TTaskHandle handle, const TQlgetOutput &files, bool resumin
     uint32_t startedAt = platform::TickCount();
     bool warnedHost = false;
     bool toldKept = !resuming;
+    TQlgetNotices notices;
     for (;;) {
         if (int signal = platform::StopSignalCaught())
             return Interrupted(handle, signal, printer);
-        TTaskInfo info;
+        TTaskDetail detail;
         int32_t running = 0;
-        if (GetTaskInfo(handle, &info) != ENGINE_OK || IsTaskRunning(handle, &running) != ENGINE_OK) {
+        if (GetTaskDetail(handle, &detail) != ENGINE_OK || IsTaskRunning(handle, &running) != ENGINE_OK) {
             printer.Finish();
             UninitEngine();
             return {QLGET_ENGINE_REFUSED, "the engine lost the task"};
+        }
+        const TTaskInfo &info = detail.info;
+        for (const std::string &line : notices.Take(detail, platform::TickCount())) {
+            printer.Finish();
+            std::fprintf(stderr, "qlget: %s\n", line.c_str());
         }
         if (!toldKept && info.totalKB > 0) {
             toldKept = true;

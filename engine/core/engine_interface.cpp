@@ -260,6 +260,16 @@ int32_t GetTaskInfo(TTaskHandle handle, TTaskInfo *info)
     });
 }
 
+int32_t GetTaskDetail(TTaskHandle handle, TTaskDetail *detail)
+{
+    if (detail == nullptr)
+        return ENGINE_INVALID_ARGUMENT;
+    return WithTask(handle, [detail](TWorkThread &task) {
+        task.GetDetail(detail);
+        return ENGINE_OK;
+    });
+}
+
 int32_t GetTaskDataMismatch(TTaskHandle handle, TTaskDataMismatch *out)
 {
     if (out == nullptr)

@@ -70,6 +70,22 @@ struct TTaskInfo {
     uint64_t doneBytes;
 };
 
+// TTaskInfo and what a front-end needs to explain a run: the bytes the target
+// occupies on disk, the file count, the seconds the worker has run, the
+// times the data was begun again because a source's file changed, and the
+// last failure of a source ("host:port: what", with a serial that grows at
+// every failure and a count of the sources given up).
+struct TTaskDetail {
+    TTaskInfo info;
+    int64_t diskBytes;
+    int32_t fileCount;
+    uint32_t runSeconds;
+    uint32_t dataRestarts;
+    char sourceFailure[512];
+    uint32_t sourceFailureSerial;
+    uint32_t sourcesGivenUp;
+};
+
 int32_t InitEngine();
 int32_t UninitEngine();
 int32_t CreateDownloadTask(TTaskParam *param);
@@ -78,6 +94,7 @@ int32_t StopDownloadTask(TTaskHandle handle, bool reset);
 int32_t StopDownloadTasks(const TTaskHandle *handles, int32_t count, bool reset, int32_t *results);
 int32_t ResumeDownloadTask(TTaskHandle handle);
 int32_t GetTaskInfo(TTaskHandle handle, TTaskInfo *info);
+int32_t GetTaskDetail(TTaskHandle handle, TTaskDetail *detail);
 // Zeroes *out (piece -1) unless the task's last run ended in
 // TASK_STATE_DATA_MISMATCH.
 int32_t GetTaskDataMismatch(TTaskHandle handle, TTaskDataMismatch *out);

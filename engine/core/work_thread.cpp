@@ -106,6 +106,21 @@ void TWorkThread::GetInfo(TTaskInfo *info)
     info->state = info->progress >= 10000 ? TASK_STATE_COMPLETE : snapshot.state;
 }
 
+void TWorkThread::GetDetail(TTaskDetail *detail)
+{
+    // One hold over both readings (the lock is recursive), so they agree.
+    QAutoLock hold(OwnLock());
+    std::memset(detail, 0, sizeof *detail);
+    GetInfo(&detail->info);
+    detail->diskBytes = snapshot.diskBytes;
+    detail->fileCount = snapshot.fileCount;
+    detail->runSeconds = snapshot.runSeconds;
+    detail->dataRestarts = snapshot.dataRestarts;
+    std::strncpy(detail->sourceFailure, snapshot.sourceFailure.text.c_str(), sizeof detail->sourceFailure - 1);
+    detail->sourceFailureSerial = snapshot.sourceFailure.serial;
+    detail->sourcesGivenUp = snapshot.sourceFailure.givenUp;
+}
+
 void TWorkThread::GetDataMismatch(TTaskDataMismatch *out)
 {
     QAutoLock hold(OwnLock());

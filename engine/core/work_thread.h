@@ -27,6 +27,7 @@ public:
     int32_t RestartDownload();
 
     void GetInfo(TTaskInfo *info);
+    void GetDetail(TTaskDetail *detail);
     void GetDataMismatch(TTaskDataMismatch *out);
     bool IsComplete();
     int32_t SetSpeedLimit(int32_t kind, int32_t value);

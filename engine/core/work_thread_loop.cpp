@@ -129,6 +129,7 @@ void TWorkThread::LoopBody(bool &finished)
     Step();
     if (CheckStop())
         return;
+    DiscardChangedData();
     uint32_t seconds = EngineSeconds();
     uint32_t running = seconds - StartSeconds();
     if (Due(seconds, lastCandidateSeconds, kCandidatePeriod))
@@ -189,6 +190,8 @@ int64_t TWorkThread::Step()
         int64_t diskBytes = GetFileDiskSize(targetFile.c_str());
         if (diskBytes > 0)
             live.diskBytes = diskBytes;
+        live.runSeconds = seconds - StartSeconds();
+        live.fileCount = DataFileCount();
     }
     ServiceConnections(tickRound);
     if (completed && OnlyTrackersFor(kTrackerOnlySeconds))

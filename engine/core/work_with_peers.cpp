@@ -295,6 +295,20 @@ uint32_t TWorkWithPeers::SecondsRunning()
     return EngineSeconds() - StartSeconds();
 }
 
+void TWorkWithPeers::SourceFailed(TPeerId *address, const std::string &why, bool givenUp)
+{
+    std::string host = address != nullptr && address->PartsIfAny() != nullptr ? address->PartsIfAny()->host : "";
+    std::string text = host + ":" + std::to_string(address != nullptr ? address->port : 0) + ": " + why;
+    // A server's words reach a terminal: no escape sequences.
+    for (char &c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    live.sourceFailure.text = text;
+    ++live.sourceFailure.serial;
+    if (givenUp)
+        ++live.sourceFailure.givenUp;
+}
+
 void TWorkWithPeers::HostNotFound()
 {
     live.state = TASK_STATE_HOST_NOT_FOUND;

@@ -139,6 +139,7 @@ public:
     bool AddAddress(TPeerId *address) override;
     void Penalize(TPeerId *address, TPeerObject *connection, int32_t amount) override;
     void RemoveAddress(TPeerId *address) override;
+    void SourceFailed(TPeerId *address, const std::string &why, bool givenUp) override;
     void HostNotFound() override;
     void SetPhase(int32_t phase) override { live.phase = phase; }
 

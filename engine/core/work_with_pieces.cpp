@@ -18,7 +18,6 @@ constexpr int32_t kMaxHttpPiece = 16 * 1024 * 1024;
 constexpr int64_t kMaxHttpPieces = 2048;
 constexpr char kDefaultHttpName[] = "index.htm";
 constexpr char kFileScheme[] = "file://";
-// The log channel of the task state file's troubles.
 
 // A file name a server may choose, kept to one plain path element.
 std::string SafeFileName(std::string name)
@@ -213,6 +212,7 @@ void TWorkWithPieces::LoadResumeRecord()
             return;
         metainfo = stateValues.torrent;
     }
+    LoadSourceVersions();
     // A torrent fetched in an earlier run need not be fetched again; a local
     // torrent file is read afresh at every start.
     if (!metainfo.empty() && torrent == nullptr && !IsHttpTask() &&

@@ -7,6 +7,7 @@
 #include "engine/core/scheduler_pieces.h"
 #include "engine/core/work_with_peers.h"
 #include "engine/storage/pieces_event.h"
+#include "engine/storage/source_versions.h"
 #include "engine/storage/task_state_file.h"
 #include "engine/storage/torrent_owner.h"
 
@@ -120,6 +121,15 @@ public:
     int64_t MissingInPiece(int32_t piece, int64_t *firstMissing) override;
     int32_t WriteBlock(int64_t block, int32_t length, const uint8_t *bytes, IBlockSource *source,
                        bool *needed) override;
+    std::string SourceValidator(const std::string &url) override;
+    bool CheckSourceVersion(const std::string &url, const std::string &validator) override;
+
+    // Ends what a changed source's file made untrustworthy in a task
+    // without piece hashes: every connection, the plan and the data file,
+    // which the next reported size builds afresh. Run between rounds, never
+    // from inside a connection's service. True when it did.
+    bool DiscardChangedData();
+    int32_t DataFileCount() const;
 
     // ISchedulerPieces (the rest is shared with the piece store).
     bool IsPieceNeeded(int32_t piece) override;
@@ -153,10 +163,20 @@ private:
     void PrepareStartup(TPieces &fresh);
     // Keeps the name a server gives inside the task's folder.
     std::string HttpTargetPath(const TPeerId &address) const;
+    // Takes the sources' versions from the loaded state; an HTTP task's
+    // state made for another first URL is dropped.
+    void LoadSourceVersions();
+    // Hands the versions to the state values for the next save.
+    void StoreSourceVersions();
+    // Drops the records that vouch for the data and saves the state at
+    // once, so neither this run nor a crash resumes from them.
+    void ForgetResumeData(const char *why);
 
     // A data file under construction; it may send events before it replaces
     // the current one.
     TPieces *building = nullptr;
+    TSourceVersions versions;
+    bool discardRequested = false;
     TPieceScheduler scheduler{*this, *this};
     // Pieces below it are known present; the completion test resumes there.
     int32_t firstMissing = 0;

@@ -8,6 +8,7 @@
 #include "engine/base/quarrowlight_log.h"
 #include "engine/net/http_redirect.h"
 #include "engine/net/http_request.h"
+#include "engine/net/http_validator.h"
 
 namespace {
 // The HTTP trace channel.
@@ -96,6 +97,8 @@ bool THttpPeer::QueueRequest()
     get.port = address->port;
     get.referer = parts.referer.empty() ? address->url : parts.referer;
     get.position = position;
+    // Only the source that gave the validator can judge it.
+    get.ifRange = task->Store().SourceValidator(address->url);
     std::string request = BuildHttpGet(get);
     if (request.empty()) {
         EngineLogFormat(LOG_CHANNEL_HTTP, "HTTP request refused for %.512s: unsafe or overlong URL parts",
@@ -181,6 +184,7 @@ void THttpPeer::ConsumeBody(int64_t count)
 bool THttpPeer::Refuse(const std::string &why, int32_t penalty)
 {
     EngineLogFormat(LOG_CHANNEL_HTTP, "HTTP answer from %.512s refused: %.512s", address->url.c_str(), why.c_str());
+    task->Pool().SourceFailed(address, why, false);
     CloseSocket();
     task->Pool().Penalize(address, this, penalty);
     return false;
@@ -228,7 +232,10 @@ bool THttpPeer::ReadHeader(int32_t budget)
     EngineLogFormat(LOG_CHANNEL_HTTP, "HTTP %d %.128s from %.512s", status, responseHeader.reason.c_str(),
                     address->url.c_str());
     CloseSocket();
-    if (status >= 400 && status < 500)
+    const bool clientError = status >= 400 && status < 500;
+    task->Pool().SourceFailed(address, "HTTP " + std::to_string(status) + " " + responseHeader.reason.substr(0, 128),
+                              clientError);
+    if (clientError)
         task->Pool().RemoveAddress(address);
     else if (status >= 500 && status < 600)
         task->Pool().Penalize(address, this, kServerPenalty);
@@ -274,6 +281,11 @@ bool THttpPeer::AcceptSuccess()
     std::string problem;
     if (!DescribeHttpBody(responseHeader, frame, problem))
         return Refuse(problem, kServerPenalty);
+    if (!task->Store().CheckSourceVersion(address->url, HttpValidatorOf(responseHeader))) {
+        // Another version of the file: not one byte of it is stored.
+        CloseSocket();
+        return false;
+    }
     if (!CheckBodyPlacement())
         return false;
     bodyEnd = frame.length >= 0 ? frame.start + frame.length : -1;
@@ -298,6 +310,15 @@ bool THttpPeer::AcceptSuccess()
         parts.fileName = name;
     else if (parts.fileName.empty())
         parts.fileName = kDefaultFileName;
+    if (noLength && !parts.wholeContent) {
+        // Asking again brings the same answer: this source cannot serve
+        // blocks, and saying so now beats a silent time-out.
+        EngineLogFormat(LOG_CHANNEL_HTTP, "HTTP server of %.512s sends no length", address->url.c_str());
+        task->Pool().SourceFailed(address, "the server sends no length; ranged download impossible", true);
+        CloseSocket();
+        task->Pool().RemoveAddress(address);
+        return false;
+    }
     return parts.serverSize > 0;
 }
 

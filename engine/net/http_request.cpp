@@ -39,9 +39,9 @@ std::string HttpRefererOf(const std::string &url)
 std::string BuildHttpGet(const THttpGet &get)
 {
     if (get.path.empty() || get.path.size() > kHttpMaxUrlLength || get.host.size() > kHttpMaxUrlLength ||
-        get.referer.size() > kHttpMaxUrlLength)
+        get.referer.size() > kHttpMaxUrlLength || get.ifRange.size() > kHttpMaxUrlLength)
         return std::string();
-    if (!SafeInLine(get.path) || !SafeInLine(get.host) || !SafeInLine(get.referer) ||
+    if (!SafeInLine(get.path) || !SafeInLine(get.host) || !SafeInLine(get.referer) || !SafeInLine(get.ifRange) ||
         get.path.find(' ') != std::string::npos)
         return std::string();
     std::string request;
@@ -55,8 +55,11 @@ std::string BuildHttpGet(const THttpGet &get)
     request += "Referer: " + get.referer + "\r\n";
     request += std::string("User-Agent:") + kUserAgent + "\r\n";
     request += "Connection:Keep-Alive\r\n";
-    if (get.position > 0)
+    if (get.position > 0) {
         request += "Range: bytes=" + std::to_string(get.position) + "-\r\n";
+        if (!get.ifRange.empty())
+            request += "If-Range: " + get.ifRange + "\r\n";
+    }
     request += "Pragma: no-cache\r\n";
     request += "Cache-Control: no-cache\r\n";
     request += "\r\n";

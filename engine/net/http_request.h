@@ -19,6 +19,10 @@ struct THttpGet {
     std::string referer;
     // Above 0: the body is asked for from this byte on, open-ended.
     int64_t position = 0;
+    // The validator the source gave before; sent with a ranged request so a
+    // server whose file changed answers with the whole new file (200)
+    // instead of a range of it.
+    std::string ifRange;
 };
 
 // The request text, each line ended by "\r\n", then an empty line. Empty when

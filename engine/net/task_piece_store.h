@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string>
 
 class IBlockSource;
 
@@ -22,6 +23,14 @@ public:
     // piece still wanted the data.
     virtual int32_t WriteBlock(int64_t block, int32_t length, const uint8_t *bytes, IBlockSource *source,
                                bool *needed) = 0;
+    // The validator (strong ETag, else Last-Modified) a source's earlier
+    // answers carried; empty when none is known.
+    virtual std::string SourceValidator(const std::string &url) = 0;
+    // Tells the validator of a source's answer. False when the source now
+    // serves another version of the file than the task's data came from: the
+    // answer must not be used. A task without piece hashes then starts its
+    // data again; one with hashes keeps what verified.
+    virtual bool CheckSourceVersion(const std::string &url, const std::string &validator) = 0;
 
 protected:
     ~ITaskPieceStore() = default;

@@ -21,6 +21,7 @@ constexpr Entry kEntries[] = {
     {"part", &TTaskStateValues::part},
     {"seeds", &TTaskStateValues::seeds},
     {"torrent", &TTaskStateValues::torrent},
+    {"versions", &TTaskStateValues::versions},
 };
 } // namespace
 

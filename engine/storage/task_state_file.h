@@ -1,25 +1,29 @@
 #pragma once
 #include <string>
 
-// The four values of a task state file: the resume record ("bits"), the file
-// selection record ("part"), an opaque value kept as found ("seeds") and the
-// torrent metainfo ("torrent"), each with its own dirty flag.
+// The values of a task state file: the resume record ("bits"), the file
+// selection record ("part"), an opaque value kept as found ("seeds"), the
+// torrent metainfo ("torrent") and the versions of the sources' files the
+// data came from ("versions"), each with its own dirty flag. Readers that
+// know only the first four ignore "versions".
 struct TTaskStateValues {
     std::string bits;
     std::string part;
     std::string seeds;
     std::string torrent;
+    std::string versions;
     bool bitsDirty = false;
     bool partDirty = false;
     bool seedsDirty = false;
     bool torrentDirty = false;
+    bool versionsDirty = false;
 
-    bool AnyDirty() const { return bitsDirty || partDirty || seedsDirty || torrentDirty; }
-    void ClearDirty() { bitsDirty = partDirty = seedsDirty = torrentDirty = false; }
+    bool AnyDirty() const { return bitsDirty || partDirty || seedsDirty || torrentDirty || versionsDirty; }
+    void ClearDirty() { bitsDirty = partDirty = seedsDirty = torrentDirty = versionsDirty = false; }
 };
 
-// The encoded file: one dictionary with "bits", "part", "seeds", "torrent" in
-// that order, each only when non-empty.
+// The encoded file: one dictionary with "bits", "part", "seeds", "torrent",
+// "versions" in that (sorted) order, each only when non-empty.
 std::string EncodeStateFile(const TTaskStateValues &values);
 // Takes each value that the bytes hold and that is longer than 2 bytes;
 // false, with values untouched, when the bytes are no dictionary.

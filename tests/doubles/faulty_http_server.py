@@ -17,6 +17,7 @@ path picks the fault, which every request meets:
   /chunked/...        a correct chunked body with odd chunk sizes and a
                       Content-Range that names the size
   /redirect-chain/N   302 to /redirect-chain/N+1, for ever
+  /no-length/...      200 and the whole file without a length, then closes
 """
 import argparse
 import os
@@ -92,6 +93,10 @@ class Handler(socketserver.StreamRequestHandler):
                 step = step * 3 + 7 if step < 60000 else 4099
             self.send(b"0\r\nX-Trailer: 1\r\n\r\n")
             return True
+        if fault == "no-length":
+            self.head("200 OK", ["Connection: close"])
+            self.send(data)
+            return False
         begin = start or 0
         if fault == "ignore-range":
             self.head("200 OK", ["Content-Length: %d" % size])

@@ -119,6 +119,24 @@ TEST_F(HttpFaultySourceTest, AChunkedSourceAloneDeliversTheFile)
     ExpectDelivered(task);
 }
 
+TEST_F(HttpFaultySourceTest, ASourceWithoutALengthIsGivenUpAtOnceAndNamed)
+{
+    TEngineTask task;
+    ASSERT_EQ(task.CreateHttp(target, faulty.Url("/no-length/file.bin")), ENGINE_OK);
+    TTaskDetail detail{};
+    for (int waited = 0; waited < 10000 && detail.sourcesGivenUp == 0; waited += 20) {
+        platform::SleepMs(20);
+        ASSERT_EQ(GetTaskDetail(task.handle, &detail), ENGINE_OK);
+    }
+    EXPECT_EQ(detail.sourcesGivenUp, 1u);
+    EXPECT_NE(std::string(detail.sourceFailure).find("sends no length; ranged download impossible"),
+              std::string::npos)
+        << detail.sourceFailure;
+    // Asked once, not again and again until the size time-out.
+    platform::SleepMs(1500);
+    EXPECT_EQ(faulty.Requests().size(), 1u);
+}
+
 TEST_F(HttpFaultySourceTest, ARedirectChainIsCutAfterFiveHops)
 {
     TNginxServer nginx;

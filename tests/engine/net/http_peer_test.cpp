@@ -389,6 +389,46 @@ TEST_F(HttpPeerTest, ServerErrorsBackOffOrRemoveTheAddress)
     ASSERT_EQ(task.penalties.size(), 1u);
     EXPECT_EQ(task.penalties[0].amount, 60);
     EXPECT_EQ(task.writes, 0);
+    // Each is named for the user; only the 4xx gives the source up.
+    EXPECT_EQ(task.failures, (std::vector<std::string>{"HTTP 404 Not Found (given up)", "HTTP 503 Busy"}));
+}
+
+TEST_F(HttpPeerTest, AnotherVersionOfTheFileStoresNothingAndOnlyItsSourceHearsTheValidator)
+{
+    task.SetFile(1048576, 262144);
+    content = Pattern(1048576);
+    task.MarkPresent(0, 1, content);
+    TPeerId *a = Address();
+    a->Parts().serverSize = 1048576;
+    task.validators[a->url] = "\"v1\"";
+    task.validators["http://127.0.0.1:1/other.bin"] = "\"mirror\"";
+    THttpPeer *p = Attach(a);
+    ASSERT_TRUE(attached && p->FlushOutput() && server.Accept());
+    std::string request = server.Request();
+    EXPECT_NE(request.find("\r\nRange: bytes=524288-\r\nIf-Range: \"v1\"\r\n"), std::string::npos) << request;
+    // The server's file changed: If-Range makes it answer with the whole new file.
+    server.Send(Head("200 OK", "ETag: \"v2\"\r\nContent-Length: 1048576\r\n") + Slice(content, 0, 1048576));
+    EXPECT_TRUE(DriveToEnd());
+    EXPECT_EQ(task.writes, 0);
+    EXPECT_EQ(task.versionChanges, 1);
+    EXPECT_EQ(task.validators[a->url], "\"v2\"");
+}
+
+TEST_F(HttpPeerTest, AnAnswerWithoutALengthGivesTheSourceUpAtOnce)
+{
+    for (const char *lines : {"Connection: close\r\n", "Transfer-Encoding: chunked\r\n"}) {
+        SCOPED_TRACE(lines);
+        task.failures.clear();
+        task.removed.clear();
+        THttpPeer *p = Attach(Address());
+        ASSERT_TRUE(attached && p->FlushOutput() && server.Accept());
+        server.Request();
+        server.Send(Head("200 OK", lines));
+        EXPECT_TRUE(DriveToEnd());
+        EXPECT_EQ(task.removed, std::vector<std::string>{address->url});
+        EXPECT_EQ(task.failures,
+                  std::vector<std::string>{"the server sends no length; ranged download impossible (given up)"});
+    }
 }
 
 TEST_F(HttpPeerTest, ARelativeRedirectAddsTheTargetOnTheSameServer)

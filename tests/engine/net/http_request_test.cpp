@@ -4,6 +4,8 @@
 
 #include "engine/net/http_redirect.h"
 #include "engine/net/http_request.h"
+#include "engine/net/http_response_header.h"
+#include "engine/net/http_validator.h"
 
 namespace {
 
@@ -121,4 +123,35 @@ TEST(HttpRedirect, OverlongTargetsAreRefused)
     location.resize(kHttpMaxUrlLength - std::string("http://h.invalid").size());
     EXPECT_EQ(ResolveHttpRedirect(location, "h.invalid", 80, target), THttpRedirectVerdict::Follow);
     EXPECT_EQ(target.size(), kHttpMaxUrlLength);
+}
+
+TEST(HttpGetRequest, IfRangeGoesOnlyWithARangeAndNeverForgesALine)
+{
+    THttpGet get = Get(0);
+    get.ifRange = "\"5f-abc\"";
+    EXPECT_EQ(BuildHttpGet(get).find("If-Range"), std::string::npos);
+    get.position = 4096;
+    EXPECT_NE(BuildHttpGet(get).find("Range: bytes=4096-\r\nIf-Range: \"5f-abc\"\r\n"), std::string::npos);
+    get.ifRange = "x\r\nDELETE / HTTP/1.1";
+    EXPECT_EQ(BuildHttpGet(get), "");
+}
+
+namespace {
+std::string ValidatorOf(const std::string &lines)
+{
+    const std::string head = "HTTP/1.1 200 OK\r\n" + lines + "\r\n";
+    THttpResponseHeader header;
+    header.Parse(head.data(), static_cast<int32_t>(head.size()));
+    return HttpValidatorOf(header);
+}
+} // namespace
+
+TEST(HttpValidator, AStrongETagElseLastModifiedElseNothing)
+{
+    const std::string modified = "Last-Modified: Tue, 08 Dec 2026 10:00:00 GMT\r\n";
+    EXPECT_EQ(ValidatorOf("ETag: \"65-1f\"\r\n" + modified), "\"65-1f\"");
+    // A weak tag may stay while the bytes change.
+    EXPECT_EQ(ValidatorOf("ETag: W/\"65-1f\"\r\n" + modified), "Tue, 08 Dec 2026 10:00:00 GMT");
+    EXPECT_EQ(ValidatorOf("Content-Length: 5\r\n"), "");
+    EXPECT_EQ(ValidatorOf("ETag: \"" + std::string(300, 'a') + "\"\r\n"), "");
 }

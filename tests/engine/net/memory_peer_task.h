@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,26 @@ public:
         ++writes;
         return length;
     }
+    // Source versions: the first validator of a URL is kept, another one
+    // is refused and counted.
+    std::map<std::string, std::string> validators;
+    int versionChanges = 0;
+    std::string SourceValidator(const std::string &url) override
+    {
+        auto found = validators.find(url);
+        return found != validators.end() ? found->second : std::string();
+    }
+    bool CheckSourceVersion(const std::string &url, const std::string &validator) override
+    {
+        if (validator.empty())
+            return true;
+        auto [at, added] = validators.emplace(url, validator);
+        if (added || at->second == validator)
+            return true;
+        at->second = validator;
+        ++versionChanges;
+        return false;
+    }
 
     // What the scheduler reads of the pool: no other connections and no
     // candidates, so no ranges are engaged and a server connection carves
@@ -164,6 +185,11 @@ public:
     void RemoveAddress(TPeerId *address) override { removed.push_back(address->url); }
     void HostNotFound() override { ++hostsNotFound; }
     void SetPhase(int32_t value) override { phase = value; }
+    std::vector<std::string> failures; // "why", with " (given up)" when dropped
+    void SourceFailed(TPeerId *, const std::string &why, bool givenUp) override
+    {
+        failures.push_back(givenUp ? why + " (given up)" : why);
+    }
 
     std::vector<uint8_t> data;
     std::vector<bool> present;

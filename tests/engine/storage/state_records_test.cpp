@@ -7,6 +7,7 @@
 #include "engine/storage/resume_record.h"
 #include "engine/storage/seeded_adler32.h"
 #include "engine/storage/selection_record.h"
+#include "engine/storage/source_versions.h"
 #include "engine/storage/task_state_file.h"
 #include "tests/platform/scratch_folder.h"
 
@@ -41,7 +42,7 @@ TEST(SeededAdler32Test, StartsFromTheSeedAndMatchesTheReferenceForOne)
     EXPECT_EQ(SeededAdler32(0xFFFFFFFFu, &one, 1), ((14u + 21u) % 65521u) << 16 | (14u + 7u));
 }
 
-TEST(TaskStateFileTest, WritesTheFourValuesInOrderAndSkipsEmptyOnes)
+TEST(TaskStateFileTest, WritesTheValuesInOrderAndSkipsEmptyOnes)
 {
     TTaskStateValues values;
     values.bits = "BBB";
@@ -50,6 +51,9 @@ TEST(TaskStateFileTest, WritesTheFourValuesInOrderAndSkipsEmptyOnes)
     EXPECT_EQ(EncodeStateFile(values), "d4:bits3:BBB5:seeds4:SSSS7:torrent5:d1:xee");
     values.part = "PPP";
     EXPECT_EQ(EncodeStateFile(values), "d4:bits3:BBB4:part3:PPP5:seeds4:SSSS7:torrent5:d1:xee");
+    // The sources' versions come last, so the dictionary stays sorted.
+    values.versions = "u\n";
+    EXPECT_EQ(EncodeStateFile(values), "d4:bits3:BBB4:part3:PPP5:seeds4:SSSS7:torrent5:d1:xe8:versions2:u\ne");
 }
 
 TEST(TaskStateFileTest, ShortValuesAndDamagedFilesLeaveValuesAlone)
@@ -98,6 +102,29 @@ TEST(TaskStateFileTest, SavesOnlyWhenDirtyAndReplacesTheWholeFile)
     values.partDirty = true;
     EXPECT_FALSE(SaveStateFile(scratch.Path("missing/folder/x.qlinfo"), values));
     EXPECT_TRUE(values.partDirty) << "a failed save keeps the values to write";
+}
+
+TEST(SourceVersionsTest, RoundTripsAndRefusesWhatCouldBreakItsLines)
+{
+    TSourceVersions versions;
+    versions.firstUrl = "http://a.example/f.bin";
+    versions.validators["http://a.example/f.bin"] = "\"5f-1\"";
+    versions.validators["http://b.example/f.bin"] = "Tue, 08 Dec 2026 10:00:00 GMT";
+    TSourceVersions read;
+    ASSERT_TRUE(DecodeSourceVersions(EncodeSourceVersions(versions), read));
+    EXPECT_EQ(read.firstUrl, versions.firstUrl);
+    EXPECT_EQ(read.validators, versions.validators);
+
+    for (const char *bad : {"http://a/f", "http://a/f\nno tab\n", "http://a/f\n\tv\n", "http://a/f\nu\t\n",
+                            "http://a/f\nu\tv\x01\n"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(DecodeSourceVersions(bad, read));
+        EXPECT_TRUE(read.Empty());
+    }
+    std::string many = "http://a/f\n";
+    for (size_t i = 0; i <= TSourceVersions::kMaxSources; ++i)
+        many += "http://m" + std::to_string(i) + "/f\tv\n";
+    EXPECT_FALSE(DecodeSourceVersions(many, read));
 }
 
 TEST(ResumeRecordTest, ZeroValuesAreBareKeysInTheFixedOrder)
