@@ -10,6 +10,7 @@ packages=(
   libssl-dev libcurl4-openssl-dev libjsoncpp-dev libtinyxml2-dev libminiupnpc-dev
   nginx-light mktorrent aria2 python3 curl zlib1g-dev
   vsftpd python3-pyftpdlib opentracker transmission-cli python3-libtorrent
+  miniupnpd-nftables miniupnpc nftables
 )
 
 missing=()
