@@ -46,6 +46,12 @@ public:
     bool PiecesReady() override { return true; }
     bool StartupCheckFinished() override { return true; }
     void RemoveFromInProgress(uint32_t piece) override { removed.push_back(piece); }
+    // Asked twice in every round of the loop, after its other work.
+    bool CheckComplete(int64_t now) override
+    {
+        Note("complete?");
+        return TWorkThread::CheckComplete(now);
+    }
 
     void Note(const std::string &what)
     {
@@ -91,10 +97,15 @@ protected:
         EngineSeconds();
         // Freeze the time thread; only AdvanceEngineClock moves the clocks.
         platform::InjectTickCount(platform::TickCount());
+        // Let the time thread take the frozen tick in its next round: until
+        // then it may still add the second it saw pass before the freeze.
+        platform::SleepMs(1100);
     }
     void TearDown() override { platform::ClearInjectedTickCount(); }
 
     // Advances one engine second at a time and waits until the worker ticked.
+    // The round that ticked must also end before the clock moves on: its
+    // later periods would otherwise read the next second.
     void AdvanceTicked(RecordingTask &task, uint32_t seconds)
     {
         for (uint32_t i = 0; i < seconds; ++i) {
@@ -104,13 +115,14 @@ protected:
                 auto ticks = task.Calls("tick");
                 return !task.IsRunning() || (!ticks.empty() && ticks.back() >= want);
             }));
+            size_t asked = task.Calls("complete?").size();
+            ASSERT_TRUE(WaitFor([&] { return !task.IsRunning() || task.Calls("complete?").size() >= asked + 2; }));
         }
     }
 };
 
 TEST_F(WorkThreadTest, PeriodsFireAtTheirEngineSeconds)
 {
-    platform::SleepMs(1100); // let the time thread take the frozen tick
     RecordingTask task;
     task.live.totalSize = 1 << 20;
     uint32_t start = EngineSeconds();
