@@ -8,6 +8,7 @@
 #include "engine/base/engine_locks.h"
 #include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
+#include "engine/core/engine_startup.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/message_sink.h"
 #include "engine/core/task_registry.h"
@@ -346,6 +347,12 @@ int32_t SetListenPort(int32_t port)
 int32_t EnableListen(bool on)
 {
     SetListenEnabled(on);
+    return ENGINE_OK;
+}
+
+int32_t EnableLanDiscovery(bool on)
+{
+    SetLanDiscoveryChoice(on);
     return ENGINE_OK;
 }
 

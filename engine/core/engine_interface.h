@@ -111,6 +111,9 @@ int32_t ClearTaskMirrors(TTaskHandle handle);
 void EnableHttpWrap(int32_t on);
 int32_t SetListenPort(int32_t port);
 int32_t EnableListen(bool on);
+// LAN discovery of peers, off until switched on; QUARROWLIGHT_LAN ("off", or
+// the IPv4 address of the interface to use) overrides the choice.
+int32_t EnableLanDiscovery(bool on);
 uint64_t GetDiskFreeBytes(const char *path);
 int64_t GetFileDiskSize(const char *path);
 int32_t ShowMessageAsync(void *window, const char *text, const char *caption, uint32_t type);

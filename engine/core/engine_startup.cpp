@@ -1,12 +1,16 @@
 #include "engine/core/engine_startup.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "engine/base/engine_clock.h"
+#include "engine/base/engine_locks.h"
 #include "engine/core/engine_state.h"
+#include "engine/core/task_registry.h"
 #include "engine/core/udp_server_slot.h"
+#include "engine/net/lan_discovery.h"
 #include "engine/net/listening_service.h"
 
 namespace {
@@ -14,6 +18,7 @@ namespace {
 // resolves; deployments name theirs in QUARROWLIGHT_RENDEZVOUS.
 constexpr const char *kDefaultRendezvousHost = "rendezvous.quarrowlight.invalid";
 constexpr uint16_t kDefaultRendezvousPort = 82;
+std::atomic<bool> lanDiscoveryChoice{false};
 
 bool RendezvousSettings(TUdpServerSettings &settings)
 {
@@ -48,12 +53,22 @@ void EngineStartUp()
     engineIdle = false;
     outsideReachable = false;
     halfOpenLimit = kHalfOpenLimit;
+    ApplyLanDiscoverySwitch(lanDiscoveryChoice.load());
 }
 
 void EngineTearDown()
 {
     ListeningService().Stop(true);
+    DropLanDiscovery();
     NotifyUdpServerNoTaskLeft();
     engineIdle = true;
     outsideReachable = false;
+}
+
+void SetLanDiscoveryChoice(bool on)
+{
+    lanDiscoveryChoice = on;
+    QAutoLock hold(RegistryLock());
+    if (!RegistryTasks().empty())
+        ApplyLanDiscoverySwitch(on);
 }

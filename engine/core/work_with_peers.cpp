@@ -86,6 +86,7 @@ void TWorkWithPeers::ReleaseSourceMarks()
 void TWorkWithPeers::Reset(bool, bool)
 {
     ResetPeers();
+    ResetLanDiscovery();
     idleConnectRounds = 0;
     lastServerConnect = -1;
     lastPeerConnect = -1;

@@ -1,6 +1,8 @@
 #pragma once
+#include <array>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -84,8 +86,9 @@ public:
     virtual bool OnlyTrackersFor(uint32_t seconds);
     virtual void JoinSwarm();
     virtual void LeaveSwarm();
-    // Every 10 s: the LAN exchange (arrives with LAN discovery).
-    virtual void LanExchange() {}
+    // Every 10 s: the LAN exchange, while the engine is in the LAN group and
+    // the torrent is known.
+    virtual void LanExchange();
 
     // --- candidates ---
     bool AddCandidate(TPeerId *address, bool fromPeer, bool forceId);
@@ -196,6 +199,13 @@ protected:
     virtual int64_t AverageIn() { return 0; }
 
 private:
+    // The task's LAN discovery state: announced since the last reset, and
+    // the peer id it registered as the engine's own.
+    bool lanAnnounced = false;
+    std::optional<std::array<uint8_t, 20>> lanOwnPeerId;
+    // Forgets the task's LAN state and empties the engine's LAN list.
+    void ResetLanDiscovery();
+
     void InsertCandidate(TRef<TPeerId> candidate, bool randomPosition);
     // Adds a parsed source or mirror (origin 29), connecting at once when
     // asked.

@@ -54,7 +54,7 @@ bool TLanExchange::Run(ILanSocket &socket, TLanList &list, ILanTask &task, const
             continue;
         // Our own datagrams loop back; a host with several addresses may
         // send from another one, which its peer ids still give away.
-        if (source == self.address || datagram.address == self.address || task.IsOwnPeerId(datagram.peerId))
+        if (source == self.address || datagram.address == self.address || list.IsOwnPeerId(datagram.peerId))
             continue;
         if (datagram.infoHash != task.LanInfoHash()) {
             list.Keep(datagram, source, now, &task);

@@ -23,8 +23,6 @@ class ILanTask {
 public:
     virtual const TLanHash &LanInfoHash() = 0;
     virtual const TLanHash &LanPeerId() = 0;
-    // Whether a peer id is one of this engine's own tasks'.
-    virtual bool IsOwnPeerId(const TLanHash &peerId) = 0;
     // A peer of the task's torrent heard on the LAN.
     virtual void AddLanPeer(uint32_t address, uint16_t port, const TLanHash &peerId) = 0;
 

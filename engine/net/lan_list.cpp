@@ -45,6 +45,13 @@ std::vector<TLanEntry> TLanList::Visit(const void *task, const TLanHash &infoHas
     return taken;
 }
 
+void TLanList::RemoveOwnPeerId(const TLanHash &peerId)
+{
+    auto found = ownPeerIds.find(peerId);
+    if (found != ownPeerIds.end())
+        ownPeerIds.erase(found);
+}
+
 TLanList &EngineLanList()
 {
     static TLanList list;

@@ -36,8 +36,15 @@ public:
     void Clear() { entries.clear(); }
     size_t Size() const { return entries.size(); }
 
+    // The peer ids of this engine's announcing tasks: its own datagrams are
+    // known by them whatever address they leave from.
+    void AddOwnPeerId(const TLanHash &peerId) { ownPeerIds.insert(peerId); }
+    void RemoveOwnPeerId(const TLanHash &peerId);
+    bool IsOwnPeerId(const TLanHash &peerId) const { return ownPeerIds.count(peerId) != 0; }
+
 private:
     std::vector<TLanEntry> entries;
+    std::multiset<TLanHash> ownPeerIds;
 };
 
 // The engine's one list.

@@ -79,7 +79,6 @@ public:
     explicit RecordingLanTask(uint8_t torrent, uint8_t peer) : infoHash(Hash(torrent)), peerId(Hash(peer)) {}
     const TLanHash &LanInfoHash() override { return infoHash; }
     const TLanHash &LanPeerId() override { return peerId; }
-    bool IsOwnPeerId(const TLanHash &id) override { return id == peerId || id == Hash(0x77); }
     void AddLanPeer(uint32_t address, uint16_t port, const TLanHash &id) override
     {
         char text[INET_ADDRSTRLEN];
@@ -182,6 +181,10 @@ TEST_F(LanExchangeTest, OwnDatagramsAndMalformedOnesChangeNothing)
 {
     RecordingLanTask task(1, 10);
     task.announced = true;
+    list.AddOwnPeerId(Hash(10));
+    list.AddOwnPeerId(Hash(0x77));
+    list.AddOwnPeerId(Hash(0x77));
+    list.RemoveOwnPeerId(Hash(0x77)); // two tasks with one id: one left
     socket.Arrive(Datagram(1, 20), "192.168.77.1");         // loops back from our address
     TLanDatagram claims = Datagram(1, 21);
     claims.address = self.address;
