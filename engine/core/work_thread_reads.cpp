@@ -90,10 +90,10 @@ void TWorkThread::ServeReads()
     }
     // Until the size is known no read can be placed, nor a focus chosen.
     const int64_t total = FileSize();
+    if (total <= 0)
+        return;
     int32_t focus = -1;
     for (const TWanted &want : wanted) {
-        if (total <= 0)
-            break;
         int32_t result = 0;
         int64_t got = 0;
         if (!SettledByPlace(want.offset, static_cast<uint64_t>(total), result)) {

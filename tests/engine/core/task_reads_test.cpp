@@ -28,6 +28,28 @@ TDataRead ReadOf(int64_t offset, std::vector<uint8_t> &out)
     return read;
 }
 
+// A read registered with a task whose worker the test plays; it leaves the
+// list however the test ends, so a failed check cannot leave the task's
+// destructor waiting for a reader.
+class TTestRead {
+public:
+    TTestRead(TWorkThread &task, int64_t offset, int32_t length) : task(task), out(static_cast<size_t>(length))
+    {
+        read = ReadOf(offset, out);
+        task.BeginRead(read);
+    }
+    ~TTestRead() { task.ReadData(read); }
+    TTestRead(const TTestRead &) = delete;
+    TTestRead &operator=(const TTestRead &) = delete;
+
+    // Takes the read off the list: its result, or the stop when unserved.
+    int32_t Finish() { return task.ReadData(read); }
+
+    TWorkThread &task;
+    std::vector<uint8_t> out;
+    TDataRead read;
+};
+
 // Delivers what the peer has queued, with the bytes of data.
 void DeliverQueued(TScriptedPeer &peer, const std::string &data)
 {
@@ -63,11 +85,9 @@ TEST(TaskReadFocusTest, AWaitingReadSendsAFarServerToItsPiece)
     task.ServeReads();
     EXPECT_EQ(task.Scheduling().FocusPiece(), -1) << "nobody reads";
 
-    std::vector<uint8_t> out(1000);
-    TDataRead read = ReadOf(50 * kPiece + 100, out);
-    task.BeginRead(read);
+    TTestRead reader(task, 50 * kPiece + 100, 1000);
     task.ServeReads();
-    EXPECT_FALSE(read.done);
+    EXPECT_FALSE(reader.read.done);
     EXPECT_EQ(task.Scheduling().FocusPiece(), 50);
 
     // Done with its piece, the server leaves the rest of its range for the
@@ -85,42 +105,41 @@ TEST(TaskReadFocusTest, AWaitingReadSendsAFarServerToItsPiece)
 
     DeliverQueued(*server, data);
     task.ServeReads();
-    ASSERT_TRUE(read.done);
-    EXPECT_EQ(read.result, 1000);
-    EXPECT_TRUE(Matches(out, 1000, data, read.offset));
+    ASSERT_TRUE(reader.read.done);
+    EXPECT_EQ(reader.read.result, 1000);
+    EXPECT_TRUE(Matches(reader.out, 1000, data, reader.read.offset));
     EXPECT_EQ(task.Scheduling().FocusPiece(), -1) << "the read is served";
-    EXPECT_EQ(task.ReadData(read), 1000);
+    EXPECT_EQ(reader.Finish(), 1000);
 
     // A reader moving on a few pieces does not make the server start over.
-    TDataRead next = ReadOf(55 * kPiece, out);
-    task.BeginRead(next);
+    TTestRead next(task, 55 * kPiece, 1000);
     task.ServeReads();
     EXPECT_EQ(task.Scheduling().FocusPiece(), 55);
     ASSERT_TRUE(server->PlanRequests());
     EXPECT_EQ(server->Range()->first, 50);
+    ASSERT_FALSE(server->requests.empty());
     EXPECT_EQ(server->requests.front().block, 51 * kPiece / kBlock);
-    EXPECT_EQ(task.ReadData(next), ENGINE_READ_STOPPED) << "no worker runs here";
+    EXPECT_EQ(next.Finish(), ENGINE_READ_STOPPED) << "no worker runs here";
 }
 
 TEST(TaskReadFocusTest, TheOldestWaitingReadIsTheFocusAndTheEndIsNoRead)
 {
     THarnessTask task;
     ASSERT_TRUE(task.MakeDataFile(10 * kPiece + 10));
-    std::vector<uint8_t> a(10), b(10), c(10), d(10);
-    TDataRead first = ReadOf(7 * kPiece, a);
-    TDataRead second = ReadOf(3 * kPiece, b);
-    TDataRead atEnd = ReadOf(10 * kPiece + 10, c);
-    TDataRead pastEnd = ReadOf(10 * kPiece + 11, d);
-    for (TDataRead *read : {&first, &second, &atEnd, &pastEnd})
-        task.BeginRead(*read);
+    TTestRead first(task, 7 * kPiece, 10);
+    TTestRead second(task, 3 * kPiece, 10);
+    TTestRead atEnd(task, 10 * kPiece + 10, 10);
+    TTestRead pastEnd(task, 10 * kPiece + 11, 10);
     task.ServeReads();
     EXPECT_EQ(task.Scheduling().FocusPiece(), 7);
-    ASSERT_TRUE(atEnd.done);
-    EXPECT_EQ(atEnd.result, 0);
-    ASSERT_TRUE(pastEnd.done);
-    EXPECT_EQ(pastEnd.result, ENGINE_INVALID_ARGUMENT);
-    for (TDataRead *read : {&first, &second, &atEnd, &pastEnd})
-        task.ReadData(*read);
+    ASSERT_TRUE(atEnd.read.done);
+    EXPECT_EQ(atEnd.read.result, 0);
+    ASSERT_TRUE(pastEnd.read.done);
+    EXPECT_EQ(pastEnd.read.result, ENGINE_INVALID_ARGUMENT);
+    first.Finish();
+    task.ServeReads();
+    EXPECT_EQ(task.Scheduling().FocusPiece(), 3) << "the next oldest";
+    second.Finish();
     task.ServeReads();
     EXPECT_EQ(task.Scheduling().FocusPiece(), -1);
 }
