@@ -229,7 +229,7 @@ TEST_F(TaskReadWaitTest, StoppingTheTaskEndsTheWait)
     EXPECT_EQ(task->ReadData(late), ENGINE_READ_STOPPED) << "a stopped worker serves nothing";
 }
 
-TEST_F(TaskReadWaitTest, DestroyingTheTaskWaitsForItsReader)
+TEST_F(TaskReadWaitTest, DestroyingTheTaskEndsItsReader)
 {
     std::vector<uint8_t> out(100);
     TDataRead read = ReadOf(5 * kPiece, out);
