@@ -385,3 +385,97 @@ int32_t ShowMessageAsync(void *window, const char *text, const char *caption, ui
 {
     return ShowMessageOnHelper(window, text, caption, type) ? 1 : 0;
 }
+
+int32_t ReadTaskData(TTaskHandle handle, int64_t offset, void *buffer, int32_t length)
+{
+    if (buffer == nullptr || offset < 0 || length < 0)
+        return ENGINE_INVALID_ARGUMENT;
+    TDataRead read;
+    read.offset = offset;
+    read.buffer = static_cast<uint8_t *>(buffer);
+    read.length = length;
+    TWorkThread *reader = nullptr;
+    int32_t status = WithTask(handle, [&](TWorkThread &task) {
+        if (length == 0)
+            return ENGINE_OK;
+        task.BeginRead(read);
+        reader = &task;
+        return ENGINE_OK;
+    });
+    if (status != ENGINE_OK || reader == nullptr)
+        return status;
+    // The registered read keeps the task alive; waiting under the engine
+    // lock would stall every other call, the stop that ends the wait too.
+    return reader->ReadData(read);
+}
+
+int32_t GetTaskTorrentInfo(TTaskHandle handle, TTaskTorrentInfo *info)
+{
+    if (info == nullptr)
+        return ENGINE_INVALID_ARGUMENT;
+    return WithTask(handle, [info](TWorkThread &task) {
+        task.GetTorrentInfo(info);
+        return ENGINE_OK;
+    });
+}
+
+int32_t GetTaskSpeed(TTaskHandle handle, int32_t *bytesPerSecond)
+{
+    if (bytesPerSecond == nullptr)
+        return ENGINE_INVALID_ARGUMENT;
+    return WithTask(handle, [bytesPerSecond](TWorkThread &task) { return task.GetSpeed(bytesPerSecond); });
+}
+
+int32_t GetTaskSecondsLeft(TTaskHandle handle, int32_t *seconds)
+{
+    if (seconds == nullptr)
+        return ENGINE_INVALID_ARGUMENT;
+    return WithTask(handle, [seconds](TWorkThread &task) { return task.GetSecondsLeft(seconds); });
+}
+
+int32_t GetTaskCounter(TTaskHandle handle, int32_t counter, int64_t *value)
+{
+    if (value == nullptr)
+        return ENGINE_INVALID_ARGUMENT;
+    return WithTask(handle, [=](TWorkThread &task) { return task.GetSnapshotValue(counter, value); });
+}
+
+int32_t AppendTaskNote(TTaskHandle handle, const char *line)
+{
+    return WithTask(handle, [line](TWorkThread &task) { return task.AppendNote(line); });
+}
+
+int32_t GetTaskNotes(TTaskHandle handle, char *buffer, int32_t len)
+{
+    return WithTask(handle, [=](TWorkThread &task) { return task.GetNotes(buffer, len); });
+}
+
+int32_t GetTaskFileCount(TTaskHandle handle, int32_t *count)
+{
+    if (count == nullptr)
+        return ENGINE_INVALID_ARGUMENT;
+    return WithTask(handle, [count](TWorkThread &task) {
+        *count = task.FileCount();
+        return ENGINE_OK;
+    });
+}
+
+int32_t GetTaskFileSize(TTaskHandle handle, int32_t file, int64_t *size)
+{
+    if (size == nullptr)
+        return ENGINE_INVALID_ARGUMENT;
+    return WithTask(handle, [=](TWorkThread &task) {
+        int64_t length = task.FileSize(file);
+        if (length < 0)
+            return ENGINE_INVALID_ARGUMENT;
+        *size = length;
+        return ENGINE_OK;
+    });
+}
+
+int32_t GetTaskFileInfo(TTaskHandle handle, int32_t file, TTaskFileInfo *info)
+{
+    if (info == nullptr)
+        return ENGINE_INVALID_ARGUMENT;
+    return WithTask(handle, [=](TWorkThread &task) { return task.GetFileInfo(file, info); });
+}

@@ -117,3 +117,66 @@ int32_t EnableLanDiscovery(bool on);
 uint64_t GetDiskFreeBytes(const char *path);
 int64_t GetFileDiskSize(const char *path);
 int32_t ShowMessageAsync(void *window, const char *text, const char *caption, uint32_t type);
+
+// --- reading a task's data and further task queries ---
+
+// ReadTaskData: the worker is not running or stopped while the read waited.
+constexpr int32_t ENGINE_READ_STOPPED = -5;
+// ReadTaskData: the bytes were not there within kEngineReadWaitMs.
+constexpr int32_t ENGINE_READ_TIMED_OUT = -7;
+constexpr uint32_t kEngineReadWaitMs = 3000;
+
+// Reads verified bytes of the task's data from offset: those present from
+// there on without a gap, at most length, so a read may come back short. 0 at
+// the end of the data; -101 for a null buffer, a negative offset or length,
+// or an offset past the end. While the byte at offset is missing the read
+// waits, and the task fetches its piece first; -7 when it did not arrive in
+// time, -5 when the worker is not running or stops meanwhile. The engine lock
+// is not held while the read waits.
+int32_t ReadTaskData(TTaskHandle handle, int64_t offset, void *buffer, int32_t length);
+
+struct TTaskTorrentInfo {
+    uint64_t totalSize;
+    int32_t pieceCount;
+    int32_t pieceLength;
+    char infoHash[41]; // 40 lower-case hex digits; empty without metainfo
+    char name[kEnginePathChars];
+};
+int32_t GetTaskTorrentInfo(TTaskHandle handle, TTaskTorrentInfo *info);
+
+// The smoothed download speed (bytes per second) and the estimated seconds
+// left, as GetTaskInfo reports them.
+int32_t GetTaskSpeed(TTaskHandle handle, int32_t *bytesPerSecond);
+int32_t GetTaskSecondsLeft(TTaskHandle handle, int32_t *seconds);
+
+// Counters of the task's published status, for GetTaskCounter.
+enum TTaskCounter : int32_t {
+    TASK_COUNTER_TOTAL_BYTES = 0,
+    TASK_COUNTER_DONE_BYTES = 1,
+    TASK_COUNTER_HTTP_BYTES = 2,
+    TASK_COUNTER_PEER_BYTES = 3,
+    TASK_COUNTER_PIECE_COUNT = 4,
+    TASK_COUNTER_PIECES_DONE = 5,
+    TASK_COUNTER_DISK_BYTES = 6,
+};
+// -101 for an unknown counter or a null out.
+int32_t GetTaskCounter(TTaskHandle handle, int32_t counter, int64_t *value);
+
+// Appends one line (no line breaks; -101 otherwise) to the task's note list.
+int32_t AppendTaskNote(TTaskHandle handle, const char *line);
+// Copies the note list, lines ended by CR LF, as a zero-terminated text of
+// at most len - 1 characters; returns the list's full length, so a caller
+// whose buffer was short can ask again.
+int32_t GetTaskNotes(TTaskHandle handle, char *buffer, int32_t len);
+
+// The task's files, in the order of its data; 0 files until the data file
+// is known.
+struct TTaskFileInfo {
+    char path[kEnginePathChars]; // the final name
+    int64_t size;
+    int64_t offset; // where the file starts in the task's data
+};
+int32_t GetTaskFileCount(TTaskHandle handle, int32_t *count);
+// -101 for a file index out of range or a null out.
+int32_t GetTaskFileSize(TTaskHandle handle, int32_t file, int64_t *size);
+int32_t GetTaskFileInfo(TTaskHandle handle, int32_t file, TTaskFileInfo *info);

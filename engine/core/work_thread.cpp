@@ -22,6 +22,8 @@ TWorkThread::TWorkThread() = default;
 TWorkThread::~TWorkThread()
 {
     Stop();
+    // A waiting reader holds on to this object until it sees the stop.
+    WaitForReaders();
     Reset(true, true);
     Unregister();
 }

@@ -1,8 +1,11 @@
 #pragma once
+#include <atomic>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/core/bt_handshake.h"
+#include "engine/core/data_read.h"
 #include "engine/core/engine_interface.h"
 #include "engine/core/work_with_trans_statis.h"
 #include "engine/storage/pieces_event.h"
@@ -36,6 +39,31 @@ public:
     int32_t GetPieceMapSize();
     int32_t AddMirrors(const char *urls, const char *hosts);
     int32_t ClearMirrors();
+
+    // Reading the task's data (work_thread_reads.cpp). BeginRead registers a
+    // read, or settles it at once (done) when the published size already
+    // rules on it; ReadData then waits for the worker to serve it and takes
+    // it off the list. The task is not destroyed while a read is registered,
+    // so the wait needs no engine lock.
+    void BeginRead(TDataRead &read);
+    int32_t ReadData(TDataRead &read);
+    // The worker's part, every round: serves the registered reads whose
+    // bytes are present and makes the piece the oldest other one waits for
+    // the focus of the scheduling.
+    void ServeReads();
+
+    // Queries of the published status and data file (work_thread_queries.cpp).
+    void GetTorrentInfo(TTaskTorrentInfo *info);
+    int32_t GetSecondsLeft(int32_t *seconds);
+    int32_t GetSpeed(int32_t *bytesPerSecond);
+    int32_t GetSnapshotValue(int32_t counter, int64_t *value);
+    int32_t FileCount();
+    // Size of file n; -1 when there is no such file.
+    using TWorkWithPieces::FileSize;
+    int64_t FileSize(int32_t file);
+    int32_t GetFileInfo(int32_t file, TTaskFileInfo *info);
+    int32_t AppendNote(const char *line);
+    int32_t GetNotes(char *buffer, int32_t len);
 
     // Publishes the live status (and, when asked, the have-map) for the
     // interface queries. Without wait it does nothing if the lock is busy.
@@ -75,6 +103,9 @@ private:
     // Waits out the round's pause, returning early when a flowing connection
     // has data to read.
     void PauseRound();
+    // Waits until no reader is registered; readers leave once the worker
+    // has stopped.
+    void WaitForReaders();
 
     // Run state, cleared by Reset.
     bool error = false;
@@ -93,4 +124,12 @@ private:
     bool firstRoundsDone = false;
 
     std::optional<TBtHandshake> handshake;
+
+    // Registered reads, oldest first, under the task's lock; the count lets
+    // the worker skip the lock while nobody reads.
+    std::vector<TDataRead *> reads;
+    std::atomic<int32_t> readCount{0};
+    uint64_t lastReadSerial = 0;
+    // The worker's buffer for reads, so the disk is read without the lock.
+    std::vector<uint8_t> readScratch;
 };

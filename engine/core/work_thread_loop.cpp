@@ -90,6 +90,8 @@ void TWorkThread::MainRoutine()
     stopping = true;
     if (!completed)
         CheckComplete(0);
+    // The piece that completed the task may be the one a reader waits for.
+    ServeReads();
     bool complete = completed;
     ReleaseSourceMarks();
     Reset(false, false);
@@ -175,6 +177,8 @@ void TWorkThread::LoopBody(bool &finished)
 int64_t TWorkThread::Step()
 {
     DataFileUpkeep();
+    // Before the connections plan: they read the focus the reads set.
+    ServeReads();
     ApplyChangedLimits();
     uint32_t tick = platform::TickCount();
     if (tick - lastDispatchTick >= kDispatchMs) {

@@ -60,6 +60,9 @@ public:
     std::vector<std::string> mirrorUrls;
     std::vector<std::string> mirrorHosts;
     bool hasMirrors = false;
+    // Text lines a front-end attached to the task, each ended by CR LF.
+    // Under the task's lock.
+    std::string notes;
 
     void SetPeerLimitsLocked(int32_t servers, int32_t peers);
     void AddMirrorsLocked(const char *urls, const char *hosts);

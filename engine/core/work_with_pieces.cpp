@@ -97,6 +97,31 @@ void TWorkWithPieces::ReleaseDataFile()
         pieces.Reset();
     }
     torrent.Reset();
+    PublishDataFile();
+}
+
+void TWorkWithPieces::PublishDataFile()
+{
+    TPublishedDataFile fresh;
+    if (pieces != nullptr) {
+        fresh.name = pieces->Name();
+        fresh.totalSize = static_cast<uint64_t>(pieces->TotalLength());
+        fresh.pieceLength = pieces->PieceLength();
+        fresh.pieceCount = pieces->PieceCount();
+        for (int32_t i = 0; i < pieces->FileCount(); ++i) {
+            const TTaskFile *file = pieces->File(i);
+            fresh.files.push_back({DataFilePath(i), file->length, file->offset});
+        }
+    }
+    if (HasMetadata())
+        fresh.infoHashHex = torrent->InfoHashHex();
+    QAutoLock hold(OwnLock());
+    publishedDataFile = std::move(fresh);
+}
+
+int64_t TWorkWithPieces::ReadPresent(int64_t offset, uint8_t *buffer, int64_t length)
+{
+    return HasPieces() ? pieces->ReadStream(offset, buffer, length) : -1;
 }
 
 bool TWorkWithPieces::HasMetadata()
@@ -188,6 +213,7 @@ bool TWorkWithPieces::BuildFileTable(const QElement &info)
     // Bits the start-up check set arrived while the table was being built.
     haveMap.assign(pieces->Bitfield().begin(), pieces->Bitfield().end());
     CopyPieceCounters(true);
+    PublishDataFile();
     return true;
 }
 
@@ -324,6 +350,7 @@ void TWorkWithPieces::OnServerSize(TPeerId &address)
     firstMissing = 0;
     haveMap.assign(pieces->Bitfield().begin(), pieces->Bitfield().end());
     CopyPieceCounters(true);
+    PublishDataFile();
     PublishStatus(true, true);
 }
 

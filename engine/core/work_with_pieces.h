@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/core/piece_scheduler.h"
+#include "engine/core/published_data_file.h"
 #include "engine/core/scheduler_pieces.h"
 #include "engine/core/work_with_peers.h"
 #include "engine/storage/pieces_event.h"
@@ -39,6 +40,8 @@ public:
     // task's own lock.
     TTaskStateValues stateValues;
     bool reopenRequested = false;
+    // The data file as the interface sees it; replaced under the task's lock.
+    TPublishedDataFile publishedDataFile;
 
     // Completion within one run: the time every piece was first present, and
     // the flag set once they were verified and flushed.
@@ -154,6 +157,14 @@ protected:
 
     TRef<TPieces> pieces;
     TRef<TTorrent> torrent;
+
+    // Copies the current data file's identity and table for the interface.
+    void PublishDataFile();
+    // The focus of the scheduling: the piece a reader waits for, or -1.
+    void SetFocusPiece(int32_t piece) { scheduler.SetFocusPiece(piece); }
+    // Verified bytes from offset up to the first piece not yet complete (see
+    // TPieces::ReadStream); -1 without a data file.
+    int64_t ReadPresent(int64_t offset, uint8_t *buffer, int64_t length);
 
 private:
     void ReleaseDataFile();

@@ -141,6 +141,12 @@ public:
     // available yet, -1 on failure.
     int32_t ReadBlock(int64_t block, int32_t length, uint8_t *buffer, int32_t readAheadHint, bool mayReadIncomplete);
     bool HasBlock(int64_t block) const;
+    // Copies verified bytes of the stream from offset on, piece after piece,
+    // stopping before the first piece that is not complete: a reader never
+    // sees bytes no hash (or whole arrival) vouched for. Returns the bytes
+    // copied, 0 when the piece at offset is not complete (or offset is the
+    // end), -1 for bad arguments or a failed read.
+    int64_t ReadStream(int64_t offset, uint8_t *buffer, int64_t length);
     // The piece's bit in the complete-pieces bitfield.
     bool IsPieceComplete(int32_t piece) const;
     // The piece exists, is wanted, and is neither on disk nor verified in memory.

@@ -287,6 +287,32 @@ void TPieces::DropPiece(int32_t index)
 // The read-ahead window from the block holding offset: the request plus 64
 // KiB (or 96 KiB per block of hint), cut to 64 KiB when the rest is in
 // memory, and never past what the disk holds for this piece.
+int64_t TPieces::ReadStream(int64_t offset, uint8_t *buffer, int64_t length)
+{
+    if (!piecesSetUp || buffer == nullptr || offset < 0 || length < 0 || offset > totalLength)
+        return -1;
+    length = std::min(length, totalLength - offset);
+    // ReadBlock reads from a block's start, so a read inside a block comes
+    // through this scratch block.
+    uint8_t block[kBlock];
+    int64_t copied = 0;
+    while (copied < length) {
+        const int64_t at = offset + copied;
+        if (!Complete(pieces[static_cast<size_t>(at / pieceLength)]))
+            break;
+        const auto within = static_cast<int32_t>(at % kBlock);
+        const auto wanted = static_cast<int32_t>(std::min<int64_t>(kBlock - within, length - copied));
+        const int32_t read = ReadBlock(at / kBlock, within + wanted, block, 0, false);
+        if (read < 0)
+            return -1;
+        if (read <= within)
+            break;
+        std::memcpy(buffer + copied, block + within, static_cast<size_t>(read - within));
+        copied += read - within;
+    }
+    return copied;
+}
+
 int32_t TPieces::ReadWindow(const TPiece &piece, int32_t offset, int32_t length, int32_t hint, int32_t diskLimit) const
 {
     const int32_t start = offset / kBlock * kBlock;

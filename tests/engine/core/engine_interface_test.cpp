@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/base/report_hooks.h"
@@ -327,6 +328,113 @@ TEST(MessageTest, TextsAreCopiedAndTheReportIdAppended)
     std::lock_guard<std::mutex> hold(lock);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0], "Varnholm下载器|磁盘空间不足\n（5A5A5A5A）|48");
+}
+
+} // namespace
+
+namespace {
+
+class EngineReadTest : public EngineInterfaceTest {
+protected:
+    const TTaskHandle bogus = reinterpret_cast<TTaskHandle>(uintptr_t{0xbad});
+};
+
+TEST_F(EngineReadTest, ReadsAreValidatedAndNeedARunningWorker)
+{
+    Param a("/tmp/ql-read/a");
+    TTaskHandle handle = Create(a);
+    char buffer[16];
+    EXPECT_EQ(ReadTaskData(handle, 0, nullptr, 16), ENGINE_INVALID_ARGUMENT);
+    EXPECT_EQ(ReadTaskData(handle, -1, buffer, 16), ENGINE_INVALID_ARGUMENT);
+    EXPECT_EQ(ReadTaskData(handle, 0, buffer, -1), ENGINE_INVALID_ARGUMENT);
+    EXPECT_EQ(ReadTaskData(bogus, 0, buffer, 16), ENGINE_UNKNOWN_TASK);
+    EXPECT_EQ(ReadTaskData(bogus, 0, buffer, 0), ENGINE_UNKNOWN_TASK);
+    EXPECT_EQ(ReadTaskData(handle, 0, buffer, 0), 0);
+    ASSERT_EQ(StopDownloadTask(handle, false), ENGINE_OK);
+    EXPECT_EQ(ReadTaskData(handle, 0, buffer, 16), ENGINE_READ_STOPPED);
+    TWorkThread &task = Task(handle);
+    task.live.totalSize = 4096;
+    task.Flush(false, true);
+    EXPECT_EQ(ReadTaskData(handle, 4096, buffer, 16), 0) << "the end of the data";
+    EXPECT_EQ(ReadTaskData(handle, 4097, buffer, 16), ENGINE_INVALID_ARGUMENT) << "past the end";
+}
+
+TEST_F(EngineReadTest, AWaitingReadLeavesTheEngineToOtherCallsAndEndsAtTheStop)
+{
+    // A frozen tick count: the read can end only by the stop.
+    platform::InjectTickCount(platform::TickCount());
+    Param a("/tmp/ql-read/b");
+    TTaskHandle handle = Create(a);
+    std::atomic<int32_t> result{1};
+    std::thread reader([&] {
+        char buffer[16];
+        result = ReadTaskData(handle, 0, buffer, sizeof buffer);
+    });
+    platform::SleepMs(50); // the size is unknown: the read waits
+    TTaskInfo info;
+    EXPECT_EQ(GetTaskInfo(handle, &info), ENGINE_OK);
+    EXPECT_EQ(result.load(), 1) << "still waiting";
+    EXPECT_EQ(StopDownloadTask(handle, false), ENGINE_OK);
+    reader.join();
+    platform::ClearInjectedTickCount();
+    EXPECT_EQ(result.load(), ENGINE_READ_STOPPED);
+}
+
+TEST_F(EngineReadTest, QueriesReadThePublishedStatusAndCheckTheirArguments)
+{
+    Param a("/tmp/ql-read/c");
+    TTaskHandle handle = Create(a);
+    ASSERT_EQ(StopDownloadTask(handle, false), ENGINE_OK);
+    TWorkThread &task = Task(handle);
+    task.live.speed = 5000;
+    task.live.secondsLeft = 42;
+    task.live.httpBytes = 7;
+    task.live.diskBytes = 8192;
+    int32_t value = -1;
+    int64_t counter = -1;
+    EXPECT_EQ(GetTaskSpeed(handle, &value), ENGINE_OK);
+    EXPECT_EQ(value, 0) << "nothing is visible before a flush";
+    task.Flush(false, true);
+    EXPECT_EQ(GetTaskSpeed(handle, &value), ENGINE_OK) << "a speed read is a success";
+    EXPECT_EQ(value, 5000);
+    EXPECT_EQ(GetTaskSecondsLeft(handle, &value), ENGINE_OK);
+    EXPECT_EQ(value, 42);
+    EXPECT_EQ(GetTaskCounter(handle, TASK_COUNTER_HTTP_BYTES, &counter), ENGINE_OK);
+    EXPECT_EQ(counter, 7);
+    EXPECT_EQ(GetTaskCounter(handle, TASK_COUNTER_DISK_BYTES, &counter), ENGINE_OK);
+    EXPECT_EQ(counter, 8192);
+    EXPECT_EQ(GetTaskCounter(handle, 7, &counter), ENGINE_INVALID_ARGUMENT);
+    EXPECT_EQ(GetTaskCounter(handle, -1, &counter), ENGINE_INVALID_ARGUMENT);
+
+    int32_t count = -1;
+    int64_t size = -1;
+    TTaskFileInfo file;
+    TTaskTorrentInfo torrent;
+    EXPECT_EQ(GetTaskFileCount(handle, &count), ENGINE_OK);
+    EXPECT_EQ(count, 0) << "no data file yet";
+    EXPECT_EQ(GetTaskFileSize(handle, 0, &size), ENGINE_INVALID_ARGUMENT);
+    EXPECT_EQ(GetTaskFileInfo(handle, 0, &file), ENGINE_INVALID_ARGUMENT);
+    EXPECT_EQ(GetTaskTorrentInfo(handle, &torrent), ENGINE_OK);
+    EXPECT_EQ(torrent.totalSize, 0u);
+    EXPECT_STREQ(torrent.infoHash, "");
+
+    char notes[32];
+    EXPECT_EQ(AppendTaskNote(handle, "first"), ENGINE_OK);
+    EXPECT_EQ(AppendTaskNote(handle, "a\rb"), ENGINE_INVALID_ARGUMENT);
+    EXPECT_EQ(GetTaskNotes(handle, notes, sizeof notes), 7);
+    EXPECT_STREQ(notes, "first\r\n");
+
+    for (auto null : {GetTaskSpeed(handle, nullptr), GetTaskSecondsLeft(handle, nullptr),
+                      GetTaskCounter(handle, 0, nullptr), GetTaskFileCount(handle, nullptr),
+                      GetTaskFileSize(handle, 0, nullptr), GetTaskFileInfo(handle, 0, nullptr),
+                      GetTaskTorrentInfo(handle, nullptr), AppendTaskNote(handle, nullptr)})
+        EXPECT_EQ(null, ENGINE_INVALID_ARGUMENT);
+    for (auto unknown : {GetTaskSpeed(bogus, &value), GetTaskSecondsLeft(bogus, &value),
+                         GetTaskCounter(bogus, 0, &counter), GetTaskFileCount(bogus, &count),
+                         GetTaskFileSize(bogus, 0, &size), GetTaskFileInfo(bogus, 0, &file),
+                         GetTaskTorrentInfo(bogus, &torrent), AppendTaskNote(bogus, "x"),
+                         GetTaskNotes(bogus, notes, sizeof notes)})
+        EXPECT_EQ(unknown, ENGINE_UNKNOWN_TASK);
 }
 
 } // namespace

@@ -263,6 +263,33 @@ TEST_F(PieceStore, CompletePieceIsReadWithReadAheadWithinThePiece)
     EXPECT_EQ(pieces->CacheBytes(), 65536 + 2 * kBlock);
 }
 
+TEST_F(PieceStore, StreamReadsStopBeforeTheFirstPieceNotComplete)
+{
+    const int64_t length = 4 * 65536 + 1000;
+    PiecesHandle pieces = Build(length, 65536);
+    FeedBlocks(*pieces, stream, 0, 65536);
+    pieces->FlushVerified(); // piece 0 on disk
+    FeedBlocks(*pieces, stream, 65536, 2 * 65536); // piece 1 verified in memory
+    FeedBlocks(*pieces, stream, 2 * 65536, 2 * 65536 + 3 * kBlock); // piece 2 lacks a block
+    FeedBlocks(*pieces, stream, 4 * 65536, length); // the short last piece
+    std::string out(static_cast<size_t>(length), '\0');
+    auto *buffer = reinterpret_cast<uint8_t *>(out.data());
+
+    // From inside a block, across the disk and memory pieces, up to the gap:
+    // the blocks piece 2 holds were never verified and stay unread.
+    ASSERT_EQ(pieces->ReadStream(100, buffer, length), 2 * 65536 - 100);
+    EXPECT_TRUE(out.compare(0, 2 * 65536 - 100, stream, 100, 2 * 65536 - 100) == 0);
+    EXPECT_EQ(pieces->ReadStream(2 * 65536, buffer, 10), 0) << "piece 2 is not complete";
+    EXPECT_EQ(pieces->ReadStream(2 * 65536 + 5, buffer, 10), 0) << "not even its first blocks";
+    ASSERT_EQ(pieces->ReadStream(4 * 65536 + 10, buffer, 65536), 990) << "clipped at the end of the stream";
+    EXPECT_TRUE(out.compare(0, 990, stream, 4 * 65536 + 10, 990) == 0);
+    EXPECT_EQ(pieces->ReadStream(length, buffer, 10), 0) << "the end has nothing to read";
+    EXPECT_EQ(pieces->ReadStream(length + 1, buffer, 10), -1);
+    EXPECT_EQ(pieces->ReadStream(-1, buffer, 10), -1);
+    EXPECT_EQ(pieces->ReadStream(0, nullptr, 10), -1);
+    EXPECT_EQ(pieces->ReadStream(0, buffer, -1), -1);
+}
+
 TEST_F(PieceStore, VerifiedPiecesGoToDiskAsSoonAsTheyFillHalfTheBudget)
 {
     PiecesHandle pieces = Build(16 * kUnit, kUnit);
