@@ -42,6 +42,7 @@ bool TTrackerPeer::AttachAddress(TPeerId *newAddress)
     }
     overUdp = address->trackerTransport == 0;
     announced = false;
+    lastHeard = Now();
     return overUdp ? StartUdp() : StartHttp();
 }
 
@@ -98,7 +99,7 @@ bool TTrackerPeer::IsTimedOut()
         return false;
     if (state == PEER_STATE_TIMED_OUT)
         return true;
-    if (Now() - counters.attachTime < kAnswerTimeout)
+    if (Now() - lastHeard < kAnswerTimeout)
         return false;
     EngineLogFormat(LOG_CHANNEL_PEERS, "Tracker %.512s timed out: no answer for %lld s", address->url.c_str(),
                     static_cast<long long>(kAnswerTimeout));
@@ -187,7 +188,7 @@ bool TTrackerPeer::ReadHttp()
     if (held > 0) {
         answer.append(socket->ReceiveBuffer().Text(), static_cast<size_t>(held));
         socket->ConsumeReceived(held);
-        counters.activityTime = Now();
+        lastHeard = Now();
     }
     if (answer.size() > kMaxAnswerBytes)
         return Fail("answer longer than 1 MiB");
@@ -224,6 +225,7 @@ bool TTrackerPeer::ReadUdp()
         // Only the tracker may answer for the tracker.
         if (udp.SourceAddress() != address->address || udp.SourcePort() != address->port)
             continue;
+        lastHeard = Now();
         HandleDatagram(datagram, length);
     }
     return true;
@@ -295,6 +297,7 @@ void TTrackerPeer::Reset()
     overUdp = false;
     answer.clear();
     query.clear();
+    lastHeard = 0;
     announced = false;
     lastAnnounce = 0;
     lastConnect = 0;

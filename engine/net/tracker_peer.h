@@ -15,8 +15,8 @@
 // finishes (state 6). The pool announces again after the interval.
 //
 // Until an answer comes the announce is sent again every kResendSeconds
-// (over HTTP on a new connection); kAnswerTimeout seconds after the attach
-// without one the peer times out (state 5). Before anything is kept the answer is
+// (over HTTP on a new connection); after kAnswerTimeout seconds in which
+// the tracker sent nothing the peer times out (state 5). Before anything is kept the answer is
 // checked: an HTTP status other than 2xx, a body that does not frame, and a
 // datagram from anyone but the tracker or of the wrong length or
 // transaction yield no peers.
@@ -68,6 +68,8 @@ private:
     // Bytes of the HTTP answer received so far.
     std::string answer;
     std::string query;
+    // Engine time of the attach or the last bytes or datagram from the tracker.
+    int64_t lastHeard = 0;
     bool announced = false;
     int64_t lastAnnounce = 0;
     int64_t lastConnect = 0;
