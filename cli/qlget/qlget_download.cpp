@@ -170,6 +170,8 @@ TQlgetOutcome RunQlgetDownload(const TQlgetOptions &options)
     std::string sources;
     for (const std::string &url : options.urls)
         sources += url + "\n";
+    for (const std::string &url : options.trackers)
+        sources += "tracker://" + url + "\n";
     param.sourceList = sources.c_str();
     param.flags = TASK_FLAG_FILE_PATH;
     param.downloadLimitKBps = options.limitKBps;
