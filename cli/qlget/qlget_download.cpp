@@ -6,6 +6,7 @@
 
 #include "cli/qlget/qlget_output.h"
 #include "cli/qlget/qlget_progress.h"
+#include "engine/base/quarrowlight_log.h"
 #include "engine/core/engine_interface.h"
 #include "platform/file_query.h"
 #include "platform/stop_signals.h"
@@ -190,7 +191,13 @@ TQlgetOutcome RunQlgetDownload(const TQlgetOptions &options)
     files.ClearEarlierAttempt();
 
     platform::CatchStopSignals();
+    // With no base path the log writes no files: its lines reach standard
+    // error only when QUARROWLIGHT_DEBUG_LOG=1 asks for them.
+    CreateEngineLog();
     InitEngine();
+    // Announcing is part of the peer side, which runs only while listening.
+    if (!options.trackers.empty())
+        EnableListen(true);
     bool resuming = fs::exists(state, error);
     int32_t status = resuming ? RecoverDownloadTask(&param, false) : CreateDownloadTask(&param);
     if (status != ENGINE_OK) {
