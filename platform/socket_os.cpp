@@ -156,6 +156,44 @@ int OsClose(int fd)
     return ::close(fd) == 0 ? 0 : Fail();
 }
 
+int OsUdpSocket()
+{
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    return fd < 0 ? Fail() : fd;
+}
+
+int OsSetBroadcast(int fd)
+{
+    int on = 1;
+    return ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0 ? 0 : Fail();
+}
+
+long OsSendTo(int fd, const void *data, size_t size, const SocketAddress &to)
+{
+    sockaddr_in in = ToSockaddr(to);
+    std::memset(in.sin_zero, 0, sizeof in.sin_zero);
+    ssize_t sent;
+    do {
+        sent = ::sendto(fd, data, size, MSG_NOSIGNAL, reinterpret_cast<const sockaddr *>(&in), sizeof in);
+    } while (sent < 0 && errno == EINTR);
+    return sent < 0 ? Fail() : sent;
+}
+
+long OsRecvFrom(int fd, void *buffer, size_t size, SocketAddress *from)
+{
+    sockaddr_in in{};
+    socklen_t length = sizeof in;
+    ssize_t received;
+    do {
+        received = ::recvfrom(fd, buffer, size, 0, reinterpret_cast<sockaddr *>(&in), &length);
+    } while (received < 0 && errno == EINTR);
+    if (received < 0)
+        return Fail();
+    if (from != nullptr)
+        FromSockaddr(in, from);
+    return received;
+}
+
 int OsWait(int fd, WaitFor what, int timeoutMs)
 {
     pollfd entry{};

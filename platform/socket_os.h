@@ -37,6 +37,14 @@ int OsSetReuseAddress(int fd);
 int OsSetReceiveBuffer(int fd, int bytes);
 int OsClose(int fd);
 
+// IPv4 datagrams. A non-blocking, close-on-exec UDP socket.
+int OsUdpSocket();
+int OsSetBroadcast(int fd);
+// Never raises SIGPIPE; the padding of the address is not sent.
+long OsSendTo(int fd, const void *data, size_t size, const SocketAddress &to);
+// One datagram, cut to size; from gets its source.
+long OsRecvFrom(int fd, void *buffer, size_t size, SocketAddress *from);
+
 enum class WaitFor { Read, Write };
 // Waits with poll; timeoutMs < 0 waits without limit. 1 when ready (an error
 // or hang-up counts as ready: the next call reports it), 0 on time-out, -1

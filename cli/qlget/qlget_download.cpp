@@ -7,6 +7,7 @@
 #include "cli/qlget/qlget_notices.h"
 #include "cli/qlget/qlget_output.h"
 #include "cli/qlget/qlget_progress.h"
+#include "engine/base/quarrowlight_log.h"
 #include "engine/core/engine_interface.h"
 #include "platform/file_query.h"
 #include "platform/stop_signals.h"
@@ -177,6 +178,8 @@ TQlgetOutcome RunQlgetDownload(const TQlgetOptions &options)
     std::string sources;
     for (const std::string &url : options.urls)
         sources += url + "\n";
+    for (const std::string &url : options.trackers)
+        sources += "tracker://" + url + "\n";
     param.sourceList = sources.c_str();
     param.flags = TASK_FLAG_FILE_PATH;
     param.downloadLimitKBps = options.limitKBps;
@@ -195,7 +198,13 @@ TQlgetOutcome RunQlgetDownload(const TQlgetOptions &options)
     files.ClearEarlierAttempt();
 
     platform::CatchStopSignals();
+    // With no base path the log writes no files: its lines reach standard
+    // error only when QUARROWLIGHT_DEBUG_LOG=1 asks for them.
+    CreateEngineLog();
     InitEngine();
+    // Announcing is part of the peer side, which runs only while listening.
+    if (!options.trackers.empty())
+        EnableListen(true);
     bool resuming = fs::exists(state, error);
     int32_t status = resuming ? RecoverDownloadTask(&param, false) : CreateDownloadTask(&param);
     if (status != ENGINE_OK) {

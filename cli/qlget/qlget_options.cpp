@@ -49,6 +49,17 @@ bool CheckHttpAuthority(const std::string &url, std::string &error)
     return true;
 }
 
+bool CheckPrintable(const std::string &url, std::string &error)
+{
+    for (unsigned char c : url) {
+        if (c <= 0x20 || c == 0x7F) {
+            error = "a URL cannot contain a blank or a control character (write a space as %20): " + url;
+            return false;
+        }
+    }
+    return true;
+}
+
 bool CheckUrl(const std::string &url, std::string &error)
 {
     if (StartsWithNoCase(url, "https://")) {
@@ -67,13 +78,18 @@ bool CheckUrl(const std::string &url, std::string &error)
         error = "a URL cannot contain a line break";
         return false;
     }
-    for (unsigned char c : url) {
-        if (c <= 0x20 || c == 0x7F) {
-            error = "a URL cannot contain a blank or a control character (write a space as %20): " + url;
-            return false;
-        }
+    return CheckPrintable(url, error) && CheckHttpAuthority(url, error);
+}
+
+// A tracker is asked in clear over HTTP or UDP; the URL becomes one line of
+// the task's source list.
+bool CheckTrackerUrl(const std::string &url, std::string &error)
+{
+    if (!StartsWithNoCase(url, "http://") && !StartsWithNoCase(url, "udp://")) {
+        error = "a tracker URL must start with http:// or udp://: " + url;
+        return false;
     }
-    return CheckHttpAuthority(url, error);
+    return CheckPrintable(url, error);
 }
 
 } // namespace
@@ -114,6 +130,10 @@ bool ParseQlgetOptions(const std::vector<std::string> &args, TQlgetOptions &opti
         } else if (arg == "--torrent") {
             if (!value(options.torrent))
                 return false;
+        } else if (arg == "--tracker") {
+            if (!value(text) || !CheckTrackerUrl(text, error))
+                return false;
+            options.trackers.push_back(text);
         } else if (arg == "--state") {
             if (!value(options.statePath))
                 return false;
@@ -151,11 +171,12 @@ bool ParseQlgetOptions(const std::vector<std::string> &args, TQlgetOptions &opti
 std::string QlgetUsage()
 {
     return "Usage: qlget [-o PATH] [--torrent FILE] [--state PATH] [--limit KBPS] [--upload-limit KBPS]\n"
-           "             [--force] URL...\n"
+           "             [--tracker URL] [--force] URL...\n"
            "Downloads one file from every URL given (mirrors of the same file) at once.\n"
            "\n"
            "  -o, --output PATH     where the file goes (default: the URL's last path element)\n"
            "  --torrent FILE        the file's torrent: its pieces are verified by SHA-1\n"
+           "  --tracker URL         a tracker (http:// or udp://) to announce to; give it again for more\n"
            "  --state PATH          resume state (default: PATH.qlinfo beside the output)\n"
            "  --limit KBPS          download limit in KB/s, 1 to 32766 (0: none)\n"
            "  --upload-limit KBPS   upload limit in KB/s, 1 to 32766 (0: none)\n"

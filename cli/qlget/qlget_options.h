@@ -8,6 +8,7 @@ struct TQlgetOptions {
     std::vector<std::string> urls; // mirrors of one file
     std::string output;            // -o, else the first URL's last path element
     std::string torrent;           // --torrent: a P2SP task
+    std::vector<std::string> trackers; // --tracker: announce URLs (http:// or udp://)
     std::string statePath;         // --state, else output + ".qlinfo"
     int32_t limitKBps = 0;         // 0: none
     int32_t uploadLimitKBps = 0;

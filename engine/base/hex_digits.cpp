@@ -19,3 +19,19 @@ void AppendLowerHex(std::string &out, const uint8_t *bytes, size_t length)
         out.push_back(kDigits[bytes[i] & 15]);
     }
 }
+
+std::string PercentEscapeBinary(const uint8_t *bytes, size_t length)
+{
+    std::string text;
+    text.reserve(length * 3);
+    for (size_t i = 0; i < length; ++i) {
+        uint8_t b = bytes[i];
+        if ((b >= '0' && b <= '9') || (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z')) {
+            text += static_cast<char>(b);
+        } else {
+            text += '%';
+            AppendLowerHex(text, &b, 1);
+        }
+    }
+    return text;
+}

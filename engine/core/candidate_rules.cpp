@@ -46,7 +46,10 @@ bool CandidateReady(TPeerId &c, bool speedZero, int64_t taskClock)
         if (speedZero)
             c.backOff = c.backOff <= 10 ? 0 : c.backOff / 10;
     }
-    if (c.kind == PEER_KIND_TRACKER && c.lastConnect != 0 && taskClock - c.lastConnect < kTrackerPause)
+    // A tracker is asked again after the interval it gave, never sooner than
+    // the pause.
+    if (c.kind == PEER_KIND_TRACKER && c.lastConnect != 0 &&
+        taskClock - c.lastConnect < std::max<int64_t>(kTrackerPause, c.announceInterval))
         return false;
     if (c.backOff > 0)
         --c.backOff;

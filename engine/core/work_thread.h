@@ -14,7 +14,7 @@
 // operations the engine interface calls. Interface calls take the task's own
 // lock around the settings and the published snapshot; the worker owns the
 // live state.
-class TWorkThread : public TWorkWithTransStatis {
+class TWorkThread : public TWorkWithTransStatis, public ITaskAnnounce {
 public:
     TWorkThread();
     ~TWorkThread() override;
@@ -85,6 +85,11 @@ public:
 
     bool IsStopping() override { return stopping; }
 
+    // ITaskAnnounce: the tracker clients' view of the task.
+    ITaskAnnounce &Announce() override { return *this; }
+    bool FillAnnounceFacts(TAnnounceFacts &facts, bool freshPeerId) override;
+    bool AddTrackerPeer(const TTrackerPeerAddress &peer) override;
+
 protected:
     // Loads the local torrent and opens the data file; false when the task
     // has nothing to work from.
@@ -106,6 +111,8 @@ private:
     // Waits until no reader is registered; readers leave once the worker
     // has stopped.
     void WaitForReaders();
+    // The torrent's trackers become candidates; https ones are left out.
+    void AddTorrentTrackers();
 
     // Run state, cleared by Reset.
     bool error = false;

@@ -291,4 +291,5 @@ void TWorkThread::BuildHandshake()
     handshake = ::BuildHandshake(infoHash, TorrentName(), platform::CurrentThreadId(),
                                  reinterpret_cast<uintptr_t>(this), platform::TickCount(), PickLocalAddress(), EngineId());
     JoinSwarm();
+    AddTorrentTrackers();
 }

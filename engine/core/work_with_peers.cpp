@@ -191,6 +191,9 @@ bool TWorkWithPeers::AddCandidate(TPeerId *address, bool fromPeer, bool forceId)
             return true;
         if (known->address != address->address || known->port != address->port || known->kind != address->kind)
             continue;
+        // One port may serve a tracker over HTTP and over UDP: two trackers.
+        if (known->kind == PEER_KIND_TRACKER && known->trackerTransport != address->trackerTransport)
+            continue;
         if (known->IsServer() && address->IsServer() && known->parsed && address->parsed) {
             // The torrent and the data may come from one server: two
             // resources, two candidates.

@@ -3,6 +3,7 @@
 #include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
 #include "engine/net/http_peer.h"
+#include "engine/net/tracker_peer.h"
 
 namespace {
 
@@ -13,8 +14,6 @@ const char *KindName(int32_t kind)
         return "BitTorrent peer";
     case PEER_KIND_FTP:
         return "FTP source";
-    case PEER_KIND_TRACKER:
-        return "tracker";
     default:
         return "unknown peer kind";
     }
@@ -25,6 +24,8 @@ TRef<TPeerObject> NewPeerObject(IPeerTask *task, int32_t kind)
 {
     if (kind == PEER_KIND_HTTP)
         return TRef<TPeerObject>::Adopt(new THttpPeer(task));
+    if (kind == PEER_KIND_TRACKER)
+        return TRef<TPeerObject>::Adopt(new TTrackerPeer(task));
     EngineLogFormat(LOG_CHANNEL_PEERS, "Create Peer Failed: %s (kind %d) is not supported", KindName(kind),
                     static_cast<int>(kind));
     return nullptr;

@@ -99,6 +99,7 @@ public:
     // one piece that never verifies is seen among many that do.
     std::map<int32_t, int32_t> pieceFailures;
     int32_t reconnects = 0;      // HTTP: new connections for a new start offset
+    int32_t announceInterval = 0; // tracker: seconds it asked between announces
     bool mainTorrent = false;    // stands for the task's main torrent source
     bool hold = false;           // set by a transport: keep its connections
     bool failedMark = false;     // the last connection to it failed

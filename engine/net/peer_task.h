@@ -1,4 +1,5 @@
 #pragma once
+#include "engine/net/task_announce.h"
 #include "engine/net/task_meters.h"
 #include "engine/net/task_piece_store.h"
 #include "engine/net/task_pool.h"
@@ -13,6 +14,7 @@ public:
     virtual ITaskPieceStore &Store() = 0;
     virtual ITaskScheduling &Scheduling() = 0;
     virtual ITaskPool &Pool() = 0;
+    virtual ITaskAnnounce &Announce() = 0;
 
 protected:
     ~IPeerTask() = default;

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "engine/storage/bencode_lookup.h"
 #include "engine/storage/qelement.h"
 
 namespace {
@@ -9,23 +10,6 @@ namespace {
 constexpr size_t kHashLength = 20;
 // A single-file torrent without a name is stored under this name.
 constexpr const char kUnnamedFile[] = "strRecommend";
-
-// An entry whose value is an integer is one element: the key carrying it.
-const QElement *IntegerEntry(const QElement &dictionary, std::string_view key)
-{
-    const QElement *entry = dictionary.FindValue(key);
-    if (entry == nullptr || !entry->CarriesInteger() || entry->Bytes() != key)
-        return nullptr;
-    return entry;
-}
-
-const QElement *StringValue(const QElement &dictionary, std::string_view key)
-{
-    const QElement *value = dictionary.FindValue(key);
-    if (value == nullptr || value->Type() != ELEMENT_STRING || value->CarriesInteger())
-        return nullptr;
-    return value;
-}
 
 // A name or path element in the system code page; false when its bytes do
 // not convert.

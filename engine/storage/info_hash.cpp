@@ -6,15 +6,6 @@
 
 #include "engine/base/hex_digits.h"
 
-namespace {
-
-bool IsAsciiAlphanumeric(uint8_t c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-} // namespace
-
 bool TInfoHash::Compute(const char *data, size_t length, TInfoHash &out)
 {
     unsigned char digest[EVP_MAX_MD_SIZE];
@@ -36,17 +27,7 @@ bool TInfoHash::IsZero() const
 
 std::string TInfoHash::Percent() const
 {
-    std::string text;
-    text.reserve(kSize * 3);
-    for (uint8_t b : bytes) {
-        if (IsAsciiAlphanumeric(b)) {
-            text += static_cast<char>(b);
-        } else {
-            text += '%';
-            AppendLowerHex(text, &b, 1);
-        }
-    }
-    return text;
+    return PercentEscapeBinary(bytes.data(), kSize);
 }
 
 std::string TInfoHash::Hex() const

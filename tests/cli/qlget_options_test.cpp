@@ -35,6 +35,20 @@ TEST(QlgetOptions, MirrorsOutputAndLimits)
     EXPECT_TRUE(parsed.options.force);
 }
 
+TEST(QlgetOptions, TrackersAreHttpOrUdpAndRepeatable)
+{
+    TParsed parsed = Parse({"--tracker", "udp://127.0.0.1:6969/announce", "http://a/f.bin", "--tracker",
+                            "HTTP://127.0.0.1:6969/announce?passkey=x"});
+    ASSERT_TRUE(parsed.ok) << parsed.error;
+    EXPECT_EQ(parsed.options.trackers,
+              (std::vector<std::string>{"udp://127.0.0.1:6969/announce", "HTTP://127.0.0.1:6969/announce?passkey=x"}));
+    EXPECT_EQ(parsed.options.urls, (std::vector<std::string>{"http://a/f.bin"}));
+    EXPECT_FALSE(Parse({"--tracker", "https://t/announce", "http://a/f.bin"}).ok) << "never announced in clear";
+    EXPECT_FALSE(Parse({"--tracker", "wss://t/announce", "http://a/f.bin"}).ok);
+    EXPECT_FALSE(Parse({"--tracker", "udp://t/a\nX", "http://a/f.bin"}).ok);
+    EXPECT_FALSE(Parse({"http://a/f.bin", "--tracker"}).ok);
+}
+
 TEST(QlgetOptions, OutputDefaultsToTheUrlsLastPathElement)
 {
     EXPECT_EQ(Parse({"http://h:8/a/b/pkg.7z#frag"}).options.output, "pkg.7z");

@@ -24,3 +24,14 @@ inline int StartQlget(const std::vector<std::string> &args)
     argv.insert(argv.end(), args.begin(), args.end());
     return platform::StartChildProcess(argv);
 }
+
+// Starts qlget with args in the background, its engine lines shown
+// (QUARROWLIGHT_DEBUG_LOG=1) and both streams written to logPath; returns
+// its process id (the shell execs into qlget).
+inline int StartQlgetLogged(const std::vector<std::string> &args, const std::string &logPath)
+{
+    std::string command = "log=$1; shift; QUARROWLIGHT_DEBUG_LOG=1 exec \"$0\" \"$@\" >\"$log\" 2>&1";
+    std::vector<std::string> argv{"/bin/sh", "-c", command, QLGET_PROGRAM, logPath};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return platform::StartChildProcess(argv);
+}

@@ -70,6 +70,12 @@ TEST(CandidateReadyTest, TrackerWaitsTenMinutesBetweenConnections)
     tracker->lastConnect = 1000;
     EXPECT_FALSE(CandidateReady(*tracker, false, 1599));
     EXPECT_TRUE(CandidateReady(*tracker, false, 1600));
+    // A longer interval asked for by the tracker is kept; a shorter one is not.
+    tracker->announceInterval = 1800;
+    EXPECT_FALSE(CandidateReady(*tracker, false, 2799));
+    EXPECT_TRUE(CandidateReady(*tracker, false, 2800));
+    tracker->announceInterval = 100;
+    EXPECT_TRUE(CandidateReady(*tracker, false, 1600));
 }
 
 TEST(CandidateOrderTest, OriginFirstThenTheRecord)

@@ -6,6 +6,9 @@
 #include "engine/net/listen_settings.h"
 #include "tests/engine/core/task_harness.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
 class PeerPoolTest : public ::testing::Test {
@@ -219,6 +222,91 @@ TEST_F(PeerPoolTest, UnsupportedKindsFailWithoutStoppingTheRound)
             EXPECT_GT(c->backOff, 100) << "not asked again every second";
         }
     }
+}
+
+// A torrent of one 40000-byte file whose trackers are the given URLs.
+std::string TorrentWithTrackers(const std::vector<std::string> &urls)
+{
+    std::string list = "l";
+    for (const std::string &url : urls)
+        list += "l" + std::to_string(url.size()) + ":" + url + "e";
+    list += "e";
+    std::string hashes(40, 'h');
+    return "d8:announce" + std::to_string(urls[0].size()) + ":" + urls[0] + "13:announce-list" + list +
+           "4:infod6:lengthi40000e4:name4:data12:piece lengthi32768e6:pieces40:" + hashes + "ee";
+}
+
+TEST_F(PeerPoolTest, TorrentTrackersBecomeCandidatesOnceWithoutHttps)
+{
+    task.isP2sp = true;
+    ASSERT_TRUE(task.LoadTorrent(TorrentWithTrackers({"http://127.0.0.1:6969/announce", "https://127.0.0.1:6970/a",
+                                                      "HTTP://127.0.0.1:6969/announce", "udp://127.0.0.1:6969/announce",
+                                                      "wss://127.0.0.1:6971/a", "http://127.0.0.1:6969/other"})));
+    task.BuildHandshake();
+    std::vector<std::string> urls;
+    for (TPeerId *c : task.candidates) {
+        EXPECT_EQ(c->kind, PEER_KIND_TRACKER);
+        EXPECT_EQ(c->origin, ORIGIN_SOURCE);
+        urls.push_back(c->url);
+    }
+    std::sort(urls.begin(), urls.end());
+    // One port serving HTTP and UDP is two trackers; two paths of one are one.
+    EXPECT_EQ(urls, (std::vector<std::string>{"tracker://http://127.0.0.1:6969/announce",
+                                              "tracker://udp://127.0.0.1:6969/announce"}));
+}
+
+TEST_F(PeerPoolTest, TrackerPeersBecomeBitTorrentCandidatesExceptLoopbackOne)
+{
+    auto peer = [](uint32_t hostOrder, int32_t port) {
+        TTrackerPeerAddress address;
+        address.address = HostToNetwork32(hostOrder);
+        address.port = port;
+        return address;
+    };
+    EXPECT_FALSE(task.AddTrackerPeer(peer(0x7F000001u, 6881))) << "the tracker lists the asker itself";
+    ASSERT_TRUE(task.AddTrackerPeer(peer(0x7F000002u, 6881)));
+    TTrackerPeerAddress named = peer(0x0A000005u, 51413);
+    named.hasPeerId = true;
+    named.peerId.fill('n');
+    ASSERT_TRUE(task.AddTrackerPeer(named));
+    ASSERT_TRUE(task.AddTrackerPeer(peer(0x7F000002u, 6881))) << "a known peer counts as taken";
+    ASSERT_EQ(task.candidates.size(), 2u);
+    for (TPeerId *c : task.candidates) {
+        EXPECT_EQ(c->kind, PEER_KIND_BT);
+        EXPECT_TRUE(c->parsed);
+        EXPECT_EQ(c->origin, ORIGIN_BT_MINIMUM);
+        if (c->port == 6881) {
+            EXPECT_EQ(c->url, "btnode://127.0.0.2:6881");
+            // Without an id the address and port stand in its last six bytes.
+            EXPECT_EQ(std::vector<uint8_t>(c->peerId.begin() + 14, c->peerId.end()),
+                      (std::vector<uint8_t>{127, 0, 0, 2, 0x1A, 0xE1}));
+        } else {
+            EXPECT_EQ(c->peerId, named.peerId);
+        }
+    }
+}
+
+TEST_F(PeerPoolTest, AnnounceFactsNeedTheInfoHashAndHttpGetsAFreshPeerId)
+{
+    TAnnounceFacts facts;
+    EXPECT_FALSE(task.FillAnnounceFacts(facts, true)) << "no torrent, no announce";
+    task.isP2sp = true;
+    ASSERT_TRUE(task.LoadTorrent(TorrentWithTrackers({"http://127.0.0.1:6969/announce"})));
+    EXPECT_FALSE(task.FillAnnounceFacts(facts, false)) << "the task's own id comes with its handshake";
+    task.BuildHandshake();
+    ASSERT_TRUE(task.FillAnnounceFacts(facts, false));
+    EXPECT_EQ(facts.peerId, task.Handshake()->peerId);
+    EXPECT_EQ(facts.left, 40000);
+    TAnnounceFacts fresh;
+    ASSERT_TRUE(task.FillAnnounceFacts(fresh, true));
+    platform::SleepMs(2);
+    TAnnounceFacts later;
+    ASSERT_TRUE(task.FillAnnounceFacts(later, true));
+    EXPECT_NE(fresh.peerId, later.peerId);
+    EXPECT_NE(fresh.peerId, facts.peerId);
+    EXPECT_EQ(std::vector<uint8_t>(fresh.peerId.begin(), fresh.peerId.begin() + 4),
+              (std::vector<uint8_t>{0, 1, 'Q', 'l'}));
+    EXPECT_EQ(std::memcmp(fresh.infoHash.data(), task.InfoHash(), 20), 0);
 }
 
 } // namespace

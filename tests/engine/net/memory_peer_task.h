@@ -4,6 +4,7 @@
 // over that store, and the pool's address operations are recorded instead of
 // acted on.
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -21,7 +22,8 @@ class TMemoryPeerTask : public IPeerTask,
                         public ITaskPieceStore,
                         public ITaskPool,
                         public ISchedulerPieces,
-                        public ISchedulerPool {
+                        public ISchedulerPool,
+                        public ITaskAnnounce {
 public:
     struct Penalty {
         std::string url;
@@ -62,6 +64,7 @@ public:
     ITaskPieceStore &Store() override { return *this; }
     TPieceScheduler &Scheduling() override { return scheduler; }
     ITaskPool &Pool() override { return *this; }
+    ITaskAnnounce &Announce() override { return *this; }
 
     // Limits and statistics.
     int32_t allowance = INT32_MAX;
@@ -189,6 +192,37 @@ public:
     void SourceFailed(TPeerId *, const std::string &why, bool givenUp) override
     {
         failures.push_back(givenUp ? why + " (given up)" : why);
+    }
+
+    // What the trackers are told, and the peers they named.
+    bool knowsInfoHash = true;
+    std::array<uint8_t, 20> infoHash{};
+    std::array<uint8_t, 20> ownPeerId{};
+    int32_t listenPort = 6881;
+    int64_t uploaded = 0;
+    int64_t downloaded = 0;
+    int32_t freshPeerIds = 0;
+    std::vector<TTrackerPeerAddress> trackerPeers;
+    bool FillAnnounceFacts(TAnnounceFacts &facts, bool freshPeerId) override
+    {
+        if (!knowsInfoHash)
+            return false;
+        facts.infoHash = infoHash;
+        facts.peerId = ownPeerId;
+        // Each fresh id differs from the last in its final byte.
+        if (freshPeerId)
+            facts.peerId[19] = static_cast<uint8_t>(++freshPeerIds);
+        facts.uploaded = uploaded;
+        facts.downloaded = downloaded;
+        int64_t have = static_cast<int64_t>(std::count(present.begin(), present.end(), true)) * kBlockBytes;
+        facts.left = std::max<int64_t>(fileSize - have, 0);
+        facts.port = listenPort;
+        return true;
+    }
+    bool AddTrackerPeer(const TTrackerPeerAddress &peer) override
+    {
+        trackerPeers.push_back(peer);
+        return true;
     }
 
     std::vector<uint8_t> data;
