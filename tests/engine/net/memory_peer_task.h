@@ -178,6 +178,7 @@ public:
     std::vector<TRef<TPeerId>> incomingAddresses;
     bool duplicate = false;
     bool waitsForServers = false;
+    bool failReads = false; // the disk cannot give the bytes back
     const uint8_t *Handshake() override { return handshake.size() == 68 ? handshake.data() : nullptr; }
     const std::vector<uint8_t> &HaveMap() override
     {
@@ -190,7 +191,7 @@ public:
     int32_t ReadBlock(int64_t block, int32_t length, uint8_t *buffer) override
     {
         int64_t offset = block * kBlockBytes;
-        if (block < 0 || offset + length > fileSize || !IsPieceComplete(static_cast<int32_t>(offset / pieceBytes)))
+        if (failReads || block < 0 || offset + length > fileSize || !IsPieceComplete(static_cast<int32_t>(offset / pieceBytes)))
             return -1;
         std::memcpy(buffer, data.data() + offset, static_cast<size_t>(length));
         return length;
