@@ -460,9 +460,10 @@ TEST_F(BtPeerTest, DisguisedAttemptThatIsDroppedIsRetriedPlainAtOnce)
 TEST_F(BtPeerTest, DisguisedIncomingIsAnsweredInKind)
 {
     QSocket dialer;
-    ASSERT_TRUE(dialer.Connect(Loopback(), port, true));
+    ASSERT_TRUE(dialer.Connect(Loopback(), port, false));
     std::unique_ptr<QSocket> accepted = AcceptWithin(listener);
     ASSERT_TRUE(accepted);
+    ASSERT_TRUE(dialer.WaitWritable(5) && dialer.IsConnected());
     accepted->SetDisguised();
     peer.reset(new TBTPeer(&task));
     ASSERT_TRUE(peer->AttachSocket(std::move(accepted)));
