@@ -216,8 +216,11 @@ int32_t TBTPeer::PickFromRanges()
         if (p >= 0)
             return p;
     }
+    // Releasing our finished range may have removed the last one.
     auto &ranges = task->Scheduling().Ranges();
     size_t n = ranges.size();
+    if (n == 0)
+        return -1;
     size_t start = platform::TickCount() % n;
     for (size_t k = 0; k < n && range == nullptr; ++k) {
         TPieceRange &r = *ranges[(start + k) % n];

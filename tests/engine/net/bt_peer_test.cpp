@@ -501,3 +501,31 @@ TEST_F(BtPeerTest, KeepAliveAfterNinetyQuietSeconds)
     ASSERT_TRUE(Drive([&] { return ReceivedAtLeast(4); }));
     EXPECT_EQ(Received(), std::string(4, '\0'));
 }
+
+TEST_F(BtPeerTest, CarvesTheTailOfAServerRangeAndFetchesItDownwards)
+{
+    TPieceRange *server = task.Scheduling().AddRange(0, 16, nullptr, nullptr);
+    ASSERT_NE(server, nullptr);
+    OpenSession();
+    Send(Message(BT_BITFIELD, {0xFF, 0xFF, 0x80}) + Message(BT_UNCHOKE));
+    std::vector<uint32_t> order;
+    ASSERT_TRUE(Drive([&] {
+        for (const TBtBlockRef &ref : TakeRequests()) {
+            if (order.empty() || order.back() != ref.index)
+                order.push_back(ref.index);
+            // The server finishes its range meanwhile: once ours is done,
+            // no range is left to carve from.
+            if (server != nullptr) {
+                task.Scheduling().RemoveRange(server);
+                server = nullptr;
+            }
+            Send(PieceMessage(ref));
+        }
+        return task.HasAllPieces();
+    }, 20000));
+    EXPECT_TRUE(task.data == content);
+    ASSERT_GE(order.size(), 6u);
+    // Six pieces hold the 24 blocks of a carved run; the highest comes first.
+    EXPECT_EQ(std::vector<uint32_t>(order.begin(), order.begin() + 6), (std::vector<uint32_t>{16, 15, 14, 13, 12, 11}));
+    EXPECT_TRUE(task.Scheduling().Ranges().empty());
+}
