@@ -529,3 +529,21 @@ TEST_F(BtPeerTest, CarvesTheTailOfAServerRangeAndFetchesItDownwards)
     EXPECT_EQ(std::vector<uint32_t>(order.begin(), order.begin() + 6), (std::vector<uint32_t>{16, 15, 14, 13, 12, 11}));
     EXPECT_TRUE(task.Scheduling().Ranges().empty());
 }
+
+TEST_F(BtPeerTest, DisguisedAttemptAnsweredInKindOpensTheSession)
+{
+    SetHttpWrap(true);
+    Dial(4);
+    ASSERT_TRUE(AcceptRemote());
+    std::string request;
+    ASSERT_TRUE(Drive([&] {
+        request = Received();
+        size_t end = request.find("\r\n\r\n");
+        return end != std::string::npos && request.size() >= end + 4 + 68;
+    }));
+    EXPECT_NE(request.find("User-Agent: Mozilla/4.0"), std::string::npos) << "even attempt counts name an agent";
+    std::string answer = "HTTP/1.0 200 OK\r\nConnection: Keep-Alive\r\n\r\n";
+    Send(std::vector<uint8_t>(answer.begin(), answer.end()) + Handshake(0x22, 0xAB, true));
+    ASSERT_TRUE(Drive([&] { return peer->stage == PEER_STAGE_USABLE; }));
+    EXPECT_FALSE(address->plainOnly);
+}
