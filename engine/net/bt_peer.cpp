@@ -212,7 +212,8 @@ int TBTPeer::TakeHandshake()
 void TBTPeer::OpenSession()
 {
     stage = PEER_STAGE_USABLE;
-    address->failedMark = false;
+    if (address != nullptr)
+        address->failedMark = false;
     socket->ConsumeReceived(kHandshakeBytes, true);
     remoteHave.assign((static_cast<size_t>(std::max(task->Store().PieceCount(), 0)) + 7) / 8, 0);
     remotePieces = 0;

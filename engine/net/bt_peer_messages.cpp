@@ -203,7 +203,6 @@ void TBTPeer::TakeCannotServe(uint32_t piece)
         if (it->sent && sentRequests > 0)
             --sentRequests;
         back.push_back(*it);
-        back.back().sent = false;
         it = requests.erase(it);
     }
     if (!back.empty())
@@ -236,10 +235,9 @@ void TBTPeer::ReturnRequests(bool cancelSent)
     std::vector<uint8_t> cancels;
     TBtGeometry geometry = Geometry();
     std::vector<TBlockRequest> back;
-    for (TBlockRequest &r : requests) {
+    for (const TBlockRequest &r : requests) {
         if (cancelSent && r.sent)
             AppendBlockMessage(cancels, BT_CANCEL, RefOfBlock(r.block, r.length, geometry));
-        r.sent = false;
         back.push_back(r);
     }
     requests.clear();
