@@ -103,9 +103,19 @@ TQlgetOutcome Finished(TTaskHandle handle, const TQlgetOutput &files, const TTas
     return {QLGET_COMPLETE, text};
 }
 
+// After completion: serves peers until a stop signal, which then ends the
+// run as a complete one.
+TQlgetOutcome Seed(TTaskHandle handle, const TQlgetOutput &files, const TTaskInfo &info, uint32_t startedAt)
+{
+    std::fprintf(stderr, "qlget: complete; serving peers until stopped\n");
+    while (platform::StopSignalCaught() == 0)
+        platform::SleepMs(kPollMs);
+    return Finished(handle, files, info, startedAt);
+}
+
 // Follows the task until it completes, fails or is interrupted. A resumed
 // task tells, once its size is known, how much the earlier runs kept.
-TQlgetOutcome Follow(TTaskHandle handle, const TQlgetOutput &files, bool resuming)
+TQlgetOutcome Follow(TTaskHandle handle, const TQlgetOutput &files, bool resuming, bool seed)
 {
     TProgressPrinter printer;
     uint32_t startedAt = platform::TickCount();
@@ -141,6 +151,11 @@ TQlgetOutcome Follow(TTaskHandle handle, const TQlgetOutput &files, bool resumin
         }
         // The worker renames the data file as it ends after completion.
         bool complete = info.progress >= 10000;
+        if (complete && seed && running) {
+            printer.Show(info, true);
+            printer.Finish();
+            return Seed(handle, files, info, startedAt);
+        }
         if (complete && (!running || fs::exists(files.Target()))) {
             printer.Show(info, true);
             printer.Finish();
@@ -176,11 +191,6 @@ TQlgetOutcome RunQlgetDownload(const TQlgetOptions &options)
     TTaskParam param;
     std::memset(&param, 0, sizeof param);
     std::string sources;
-    for (const std::string &url : options.urls)
-        sources += url + "\n";
-    for (const std::string &url : options.trackers)
-        sources += "tracker://" + url + "\n";
-    param.sourceList = sources.c_str();
     param.flags = TASK_FLAG_FILE_PATH;
     param.downloadLimitKBps = options.limitKBps;
     param.uploadLimitKBps = options.uploadLimitKBps;
@@ -193,8 +203,22 @@ TQlgetOutcome RunQlgetDownload(const TQlgetOptions &options)
             return {QLGET_BAD_ARGUMENTS, "no torrent file at " + torrent.string()};
         if (!CopyText(param.p2spUrl, "file://" + torrent.string()))
             return {QLGET_BAD_ARGUMENTS, "the torrent path is too long"};
-        param.flags |= TASK_FLAG_P2SP;
+        // Without servers the torrent itself is the task's main source.
+        if (options.urls.empty()) {
+            sources = param.p2spUrl + std::string("\n");
+            param.p2spUrl[0] = '\0';
+            param.flags |= TASK_FLAG_BT;
+        } else {
+            param.flags |= TASK_FLAG_P2SP;
+        }
     }
+    for (const std::string &url : options.urls)
+        sources += url + "\n";
+    for (const std::string &peer : options.peers)
+        sources += peer + "\n";
+    for (const std::string &url : options.trackers)
+        sources += "tracker://" + url + "\n";
+    param.sourceList = sources.c_str();
     files.ClearEarlierAttempt();
 
     platform::CatchStopSignals();
@@ -202,9 +226,12 @@ TQlgetOutcome RunQlgetDownload(const TQlgetOptions &options)
     // error only when QUARROWLIGHT_DEBUG_LOG=1 asks for them.
     CreateEngineLog();
     InitEngine();
-    // Announcing is part of the peer side, which runs only while listening.
-    if (!options.trackers.empty())
+    if (options.UsesPeers()) {
+        if (options.listenPort > 0)
+            SetListenPort(options.listenPort);
+        EnableHttpWrap(options.httpWrap ? 1 : 0);
         EnableListen(true);
+    }
     bool resuming = fs::exists(state, error);
     int32_t status = resuming ? RecoverDownloadTask(&param, false) : CreateDownloadTask(&param);
     if (status != ENGINE_OK) {
@@ -213,5 +240,5 @@ TQlgetOutcome RunQlgetDownload(const TQlgetOptions &options)
     }
     if (resuming)
         std::fprintf(stderr, "qlget: continuing %s from %s\n", output.c_str(), state.c_str());
-    return Follow(param.hTask, files, resuming);
+    return Follow(param.hTask, files, resuming, options.seed);
 }

@@ -1,6 +1,7 @@
 #include "cli/qlget/qlget_options.h"
 
 #include <charconv>
+#include <cstdio>
 #include <cstdint>
 
 #include "cli/common/terminal_units.h"
@@ -92,6 +93,42 @@ bool CheckTrackerUrl(const std::string &url, std::string &error)
     return CheckPrintable(url, error);
 }
 
+// A peer as "btnode://a.b.c.d:port", the only form the engine dials.
+bool CheckPeer(const std::string &peer, std::string &error)
+{
+    const std::string prefix = "btnode://";
+    unsigned a = 0, b = 0, c = 0, d = 0, port = 0;
+    char tail = 0;
+    if (!StartsWithNoCase(peer, prefix) ||
+        std::sscanf(peer.c_str() + prefix.size(), "%3u.%3u.%3u.%3u:%5u%c", &a, &b, &c, &d, &port, &tail) != 5 ||
+        a > 255 || b > 255 || c > 255 || d > 255 || port == 0 || port > 65535) {
+        error = "a peer must read btnode://a.b.c.d:port: " + peer;
+        return false;
+    }
+    return true;
+}
+
+bool ParsePort(const std::string &text, int32_t &port, std::string &error)
+{
+    uint32_t value = 0;
+    auto [end, problem] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (problem != std::errc() || end != text.data() + text.size() || value == 0 || value > 65535) {
+        error = "--port needs a number from 1 to 65535";
+        return false;
+    }
+    port = static_cast<int32_t>(value);
+    return true;
+}
+
+// The torrent's file name without ".torrent".
+std::string OutputNameOfTorrent(const std::string &torrent)
+{
+    std::string name = torrent.substr(torrent.find_last_of('/') + 1);
+    const std::string suffix = ".torrent";
+    if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+        name.erase(name.size() - suffix.size());
+    return name;
+}
 } // namespace
 
 std::string OutputNameOfUrl(const std::string &url)
@@ -143,6 +180,17 @@ bool ParseQlgetOptions(const std::vector<std::string> &args, TQlgetOptions &opti
                 return false;
         } else if (arg == "--force") {
             options.force = true;
+        } else if (arg == "--peer") {
+            if (!value(text) || !CheckPeer(text, error))
+                return false;
+            options.peers.push_back(text);
+        } else if (arg == "--port") {
+            if (!value(text) || !ParsePort(text, options.listenPort, error))
+                return false;
+        } else if (arg == "--seed") {
+            options.seed = true;
+        } else if (arg == "--http-wrap") {
+            options.httpWrap = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             error = "unknown option " + arg;
             return false;
@@ -152,14 +200,19 @@ bool ParseQlgetOptions(const std::vector<std::string> &args, TQlgetOptions &opti
             options.urls.push_back(arg);
         }
     }
-    if (options.urls.empty()) {
+    if (options.urls.empty() && options.torrent.empty()) {
         error = "no URL given";
         return false;
     }
+    if (!options.peers.empty() && options.torrent.empty()) {
+        error = "--peer needs --torrent";
+        return false;
+    }
     if (options.output.empty()) {
-        options.output = OutputNameOfUrl(options.urls.front());
+        options.output = options.urls.empty() ? OutputNameOfTorrent(options.torrent) : OutputNameOfUrl(options.urls.front());
         if (options.output.empty()) {
-            error = "cannot name the output after " + options.urls.front() + "; give one with -o";
+            error = "cannot name the output after " + (options.urls.empty() ? options.torrent : options.urls.front()) +
+                    "; give one with -o";
             return false;
         }
     }
@@ -171,8 +224,9 @@ bool ParseQlgetOptions(const std::vector<std::string> &args, TQlgetOptions &opti
 std::string QlgetUsage()
 {
     return "Usage: qlget [-o PATH] [--torrent FILE] [--state PATH] [--limit KBPS] [--upload-limit KBPS]\n"
-           "             [--tracker URL] [--force] URL...\n"
-           "Downloads one file from every URL given (mirrors of the same file) at once.\n"
+           "             [--tracker URL] [--force] [--peer btnode://A.B.C.D:PORT]... [--port N] [--seed] [--http-wrap] [URL...]\n"
+           "Downloads one file from every URL given (mirrors of the same file) at once, and with\n"
+           "--torrent from BitTorrent peers too; --torrent without a URL fetches from peers alone.\n"
            "\n"
            "  -o, --output PATH     where the file goes (default: the URL's last path element)\n"
            "  --torrent FILE        the file's torrent: its pieces are verified by SHA-1\n"
@@ -182,6 +236,10 @@ std::string QlgetUsage()
            "  --upload-limit KBPS   upload limit in KB/s, 1 to 32766 (0: none)\n"
            "  --force               replace an existing output file: it stays as it is until the new\n"
            "                        download is complete, then the new file takes its place\n"
+           "  --peer btnode://A.B.C.D:PORT  a BitTorrent peer to fetch from (repeatable)\n"
+           "  --port N              listen for peers on TCP port N (default 8080 when peers are used)\n"
+           "  --seed                after completion keep serving peers until Ctrl-C (exit 0)\n"
+           "  --http-wrap           open peer connections behind an HTTP request line\n"
            "  -h, --help            this text\n"
            "\n"
            "Only regular files are ever replaced. One run at a time writes to an output.\n"

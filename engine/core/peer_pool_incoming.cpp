@@ -106,8 +106,10 @@ bool TWorkWithPeers::AcceptIncoming(QSocket &socket)
     int32_t disguise = DisguiseLength(socket.ReceiveBuffer().Data(), socket.ReceiveLength());
     if (disguise < 0)
         return false;
-    if (disguise > 0)
+    if (disguise > 0) {
         socket.ConsumeReceived(disguise, true);
+        socket.SetDisguised();
+    }
     const uint8_t *ours = InfoHash();
     const uint8_t *named = HandshakeInfoHash(socket.ReceiveBuffer().Data(), socket.ReceiveLength());
     return ours != nullptr && named != nullptr && std::memcmp(ours, named, 20) == 0;

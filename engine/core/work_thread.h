@@ -14,7 +14,7 @@
 // operations the engine interface calls. Interface calls take the task's own
 // lock around the settings and the published snapshot; the worker owns the
 // live state.
-class TWorkThread : public TWorkWithTransStatis, public ITaskAnnounce {
+class TWorkThread : public TWorkWithTransStatis, public ITaskAnnounce, public ITaskSwarm {
 public:
     TWorkThread();
     ~TWorkThread() override;
@@ -77,7 +77,6 @@ public:
     // Builds the handshake and peer id once the info hash is known, and joins
     // the swarm for incoming connections.
     void BuildHandshake();
-    const std::optional<TBtHandshake> &Handshake() const { return handshake; }
 
     // How the last run ended.
     bool EndedWithError() const { return error; }
@@ -89,6 +88,17 @@ public:
     ITaskAnnounce &Announce() override { return *this; }
     bool FillAnnounceFacts(TAnnounceFacts &facts, bool freshPeerId) override;
     bool AddTrackerPeer(const TTrackerPeerAddress &peer) override;
+    // ITaskSwarm (work_thread_swarm.cpp).
+    ITaskSwarm &Swarm() override { return *this; }
+    const uint8_t *Handshake() override;
+    const std::vector<uint8_t> &HaveMap() override { return haveMap; }
+    int32_t ReadBlock(int64_t block, int32_t length, uint8_t *buffer) override;
+    bool MarkInProgress(int32_t piece) override { return Scheduling().MarkInProgress(piece); }
+    bool PickPending(TPeerObject &peer, const std::vector<uint8_t> &remoteHave, int32_t most) override;
+    bool WaitsForServers() override { return Scheduling().WaitsForServers(); }
+    int32_t RandomStartPiece() override { return TWorkWithPieces::RandomStartPiece(); }
+    TPeerId *AddressOfIncoming(uint32_t address, int32_t port) override;
+    bool DuplicatePeer(const TPeerObject &peer, const uint8_t *peerId) override;
 
 protected:
     // Loads the local torrent and opens the data file; false when the task

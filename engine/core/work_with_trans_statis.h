@@ -69,6 +69,7 @@ public:
     void CountPayload(int64_t bytes) override;
     void CountUpload(int64_t bytes) override;
     void NoteUploading() override { ++uploadsThisRound; }
+    int32_t UploadsThisRound() override { return uploadsThisRound; }
     void CountKindBytes(int32_t kind, int64_t bytes) override;
     // The clock of the pool and the scheduler: engine time of the last tick.
     int64_t TaskClock() override;

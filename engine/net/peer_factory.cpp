@@ -2,6 +2,7 @@
 
 #include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
+#include "engine/net/bt_peer.h"
 #include "engine/net/http_peer.h"
 #include "engine/net/tracker_peer.h"
 
@@ -10,8 +11,6 @@ namespace {
 const char *KindName(int32_t kind)
 {
     switch (kind) {
-    case PEER_KIND_BT:
-        return "BitTorrent peer";
     case PEER_KIND_FTP:
         return "FTP source";
     default:
@@ -26,6 +25,8 @@ TRef<TPeerObject> NewPeerObject(IPeerTask *task, int32_t kind)
         return TRef<TPeerObject>::Adopt(new THttpPeer(task));
     if (kind == PEER_KIND_TRACKER)
         return TRef<TPeerObject>::Adopt(new TTrackerPeer(task));
+    if (kind == PEER_KIND_BT)
+        return TRef<TPeerObject>::Adopt(new TBTPeer(task));
     EngineLogFormat(LOG_CHANNEL_PEERS, "Create Peer Failed: %s (kind %d) is not supported", KindName(kind),
                     static_cast<int>(kind));
     return nullptr;

@@ -104,6 +104,9 @@ public:
     bool hold = false;           // set by a transport: keep its connections
     bool failedMark = false;     // the last connection to it failed
     bool recentlyUnreachable = false;
+    // BitTorrent: dialled without the HTTP disguise, which it did not answer
+    // or, being no engine of ours, would not understand.
+    bool plainOnly = false;
 
 private:
     ~TPeerId() override = default;

@@ -4,6 +4,7 @@
 #include "engine/net/task_piece_store.h"
 #include "engine/net/task_pool.h"
 #include "engine/net/task_scheduling.h"
+#include "engine/net/task_swarm.h"
 
 // What a peer object holds of the task that owns it: one interface per role,
 // so a new peer kind asks only what its role offers. The task's worker calls
@@ -15,6 +16,7 @@ public:
     virtual ITaskScheduling &Scheduling() = 0;
     virtual ITaskPool &Pool() = 0;
     virtual ITaskAnnounce &Announce() = 0;
+    virtual ITaskSwarm &Swarm() = 0;
 
 protected:
     ~IPeerTask() = default;

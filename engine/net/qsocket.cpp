@@ -197,6 +197,15 @@ int32_t QSocket::PushBuffered(int32_t most)
     return total;
 }
 
+int32_t QSocket::FlushSome(int32_t most)
+{
+    if (handle < 0 || remoteAddress == 0)
+        return 0;
+    if (!IsConnected())
+        return handle < 0 ? -1 : 0;
+    return most > 0 ? PushBuffered(most) : 0;
+}
+
 int32_t QSocket::Send(const void *data, int32_t length)
 {
     if (handle < 0 || remoteAddress == 0)
@@ -400,6 +409,7 @@ void QSocket::Close()
     activityTime = 0;
     overUdp = false;
     keepBuffer = false;
+    disguised = false;
     std::memset(addressTag, 0, sizeof addressTag);
 }
 

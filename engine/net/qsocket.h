@@ -37,6 +37,9 @@ public:
     // cannot take any now), or -1 after a fatal error, which closes it.
     int32_t Send(const void *data, int32_t length);
     int32_t Flush() { return Send(nullptr, -1); }
+    // Sends at most most buffered bytes: the bytes sent, -1 after a fatal
+    // error.
+    int32_t FlushSome(int32_t most);
     // Reads up to maximum bytes behind what the receive buffer holds. Returns
     // the bytes now held, 0 when nothing could be read yet, -1 when the
     // connection failed or the remote side closed it.
@@ -65,6 +68,10 @@ public:
     void SetReadPending() { readPending = true; }
     void SetWritePending() { writePending = true; }
     void SetKeepBuffer(bool on) { keepBuffer = on; }
+    // The connection opened behind an HTTP disguise, so it is answered in
+    // kind.
+    void SetDisguised() { disguised = true; }
+    bool IsDisguised() const { return disguised; }
 
     QSocketBuffer &SendBuffer() { return sendBuffer; }
     QSocketBuffer &ReceiveBuffer() { return receiveBuffer; }
@@ -127,6 +134,7 @@ private:
     uint64_t activityTime = 0;
     bool overUdp = false;
     bool keepBuffer = false;
+    bool disguised = false;
     uint8_t addressTag[kTagSize] = {};
     QSocketApi *api = nullptr;
 };

@@ -13,6 +13,8 @@ public:
     virtual void CountUpload(int64_t bytes) = 0;
     // A connection has data waiting to be sent in this round.
     virtual void NoteUploading() = 0;
+    // Connections counted by NoteUploading in this round.
+    virtual int32_t UploadsThisRound() = 0;
     // Adds delivered bytes to the per-kind totals (HTTP sources, peers).
     virtual void CountKindBytes(int32_t kind, int64_t bytes) = 0;
 

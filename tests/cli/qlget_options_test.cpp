@@ -102,6 +102,35 @@ TEST(QlgetOptions, RefusesWhatTheEngineCannotDo)
         EXPECT_TRUE(Parse({fine, "-o", "x"}).ok) << fine;
 }
 
+TEST(QlgetOptions, PeersWithOrWithoutServers)
+{
+    TParsed alone = Parse({"--torrent", "/t/game.iso.torrent", "--peer", "btnode://127.0.0.2:6881", "--port", "7000",
+                           "--seed", "--http-wrap"});
+    ASSERT_TRUE(alone.ok) << alone.error;
+    EXPECT_TRUE(alone.options.urls.empty());
+    EXPECT_EQ(alone.options.output, "game.iso") << "named after the torrent";
+    EXPECT_EQ(alone.options.peers, (std::vector<std::string>{"btnode://127.0.0.2:6881"}));
+    EXPECT_EQ(alone.options.listenPort, 7000);
+    EXPECT_TRUE(alone.options.seed && alone.options.httpWrap && alone.options.UsesPeers());
+
+    TParsed servers = Parse({"--torrent", "t.torrent", "http://a/f.bin"});
+    ASSERT_TRUE(servers.ok) << servers.error;
+    EXPECT_FALSE(servers.options.UsesPeers()) << "a torrent beside servers only verifies";
+
+    for (const std::vector<std::string> &bad :
+         {std::vector<std::string>{"--peer", "btnode://127.0.0.2:6881", "http://a/f.bin"},
+          {"--torrent", "t", "--peer", "btnode://host.example:6881"},
+          {"--torrent", "t", "--peer", "btnode://1.2.3.4:0"},
+          {"--torrent", "t", "--peer", "btnode://1.2.3.256:80"},
+          {"--torrent", "t", "--peer", "http://1.2.3.4:80/"},
+          {"--torrent", "t", "--port", "65536"},
+          {"--torrent", "t", "--port", "x"}}) {
+        TParsed parsed = Parse(bad);
+        EXPECT_FALSE(parsed.ok) << bad[bad.size() - 1];
+        EXPECT_FALSE(parsed.error.empty());
+    }
+}
+
 TEST(QlgetProgress, UnitsAndDurations)
 {
     EXPECT_EQ(FormatBytes(0), "0 B");

@@ -67,15 +67,18 @@ TEST(AcceptIncomingTest, DisguisedHandshakeForTheTaskIsTaken)
     socket.ReceiveBuffer().Append(bytes.data(), static_cast<int32_t>(bytes.size()));
     EXPECT_TRUE(task.AcceptIncoming(socket));
     EXPECT_EQ(socket.ReceiveLength(), kHandshakeBytes) << "the disguise is consumed";
+    EXPECT_TRUE(socket.IsDisguised()) << "so the peer answers in kind";
 
     QSocket other;
     std::string foreign = Handshake(8);
     other.ReceiveBuffer().Append(foreign.data(), static_cast<int32_t>(foreign.size()));
     EXPECT_FALSE(task.AcceptIncoming(other));
 
-    // Without a BitTorrent peer kind the offered connection is not kept.
+    EXPECT_FALSE(other.IsDisguised());
+
+    // A connection that is no longer open is taken and closed, never kept.
     auto offered = std::make_unique<QSocket>();
-    EXPECT_FALSE(task.OfferIncomingPeer(offered));
+    EXPECT_TRUE(task.OfferIncomingPeer(offered));
     EXPECT_TRUE(task.connections.empty());
 }
 

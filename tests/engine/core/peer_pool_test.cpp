@@ -295,7 +295,9 @@ TEST_F(PeerPoolTest, AnnounceFactsNeedTheInfoHashAndHttpGetsAFreshPeerId)
     EXPECT_FALSE(task.FillAnnounceFacts(facts, false)) << "the task's own id comes with its handshake";
     task.BuildHandshake();
     ASSERT_TRUE(task.FillAnnounceFacts(facts, false));
-    EXPECT_EQ(facts.peerId, task.Handshake()->peerId);
+    // The handshake ends with the peer id.
+    ASSERT_NE(task.Handshake(), nullptr);
+    EXPECT_EQ(std::memcmp(facts.peerId.data(), task.Handshake() + 48, 20), 0);
     EXPECT_EQ(facts.left, 40000);
     TAnnounceFacts fresh;
     ASSERT_TRUE(task.FillAnnounceFacts(fresh, true));

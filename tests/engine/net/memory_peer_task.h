@@ -21,6 +21,7 @@ class TMemoryPeerTask : public IPeerTask,
                         public ITaskMeters,
                         public ITaskPieceStore,
                         public ITaskPool,
+                        public ITaskSwarm,
                         public ISchedulerPieces,
                         public ISchedulerPool,
                         public ITaskAnnounce {
@@ -65,15 +66,20 @@ public:
     TPieceScheduler &Scheduling() override { return scheduler; }
     ITaskPool &Pool() override { return *this; }
     ITaskAnnounce &Announce() override { return *this; }
+    ITaskSwarm &Swarm() override { return *this; }
 
     // Limits and statistics.
     int32_t allowance = INT32_MAX;
     int64_t httpBytes = 0;
     int32_t DownloadAllowance() override { return allowance; }
-    int32_t UploadAllowance() override { return INT32_MAX; }
+    int32_t uploadAllowance = INT32_MAX;
+    int64_t uploaded = 0;
+    int32_t uploadsThisRound = 0;
+    int32_t UploadAllowance() override { return uploadAllowance; }
     void CountPayload(int64_t) override {}
-    void CountUpload(int64_t) override {}
-    void NoteUploading() override {}
+    void CountUpload(int64_t bytes) override { uploaded += bytes; }
+    void NoteUploading() override { ++uploadsThisRound; }
+    int32_t UploadsThisRound() override { return uploadsThisRound; }
     void CountKindBytes(int32_t kind, int64_t bytes) override
     {
         if (kind == PEER_KIND_HTTP)
@@ -199,8 +205,7 @@ public:
     std::array<uint8_t, 20> infoHash{};
     std::array<uint8_t, 20> ownPeerId{};
     int32_t listenPort = 6881;
-    int64_t uploaded = 0;
-    int64_t downloaded = 0;
+    int64_t downloaded = 0; // (uploaded is the meters' count above)
     int32_t freshPeerIds = 0;
     std::vector<TTrackerPeerAddress> trackerPeers;
     bool FillAnnounceFacts(TAnnounceFacts &facts, bool freshPeerId) override
@@ -224,6 +229,50 @@ public:
         trackerPeers.push_back(peer);
         return true;
     }
+
+    // The swarm: the handshake the test set, the have-map of the complete
+    // pieces, and the pool's view of connected peers.
+    std::vector<uint8_t> handshake;
+    std::vector<uint8_t> haveMap;
+    std::vector<TRef<TPeerId>> incomingAddresses;
+    bool duplicate = false;
+    bool waitsForServers = false;
+    bool failReads = false; // the disk cannot give the bytes back
+    const uint8_t *Handshake() override { return handshake.size() == 68 ? handshake.data() : nullptr; }
+    const std::vector<uint8_t> &HaveMap() override
+    {
+        haveMap.assign((static_cast<size_t>(PieceCount()) + 7) / 8, 0);
+        for (int32_t p = 0; p < PieceCount(); ++p)
+            if (IsPieceComplete(p))
+                haveMap[static_cast<size_t>(p / 8)] |= static_cast<uint8_t>(0x80 >> (p % 8));
+        return haveMap;
+    }
+    int32_t ReadBlock(int64_t block, int32_t length, uint8_t *buffer) override
+    {
+        int64_t offset = block * kBlockBytes;
+        if (failReads || block < 0 || offset + length > fileSize || !IsPieceComplete(static_cast<int32_t>(offset / pieceBytes)))
+            return -1;
+        std::memcpy(buffer, data.data() + offset, static_cast<size_t>(length));
+        return length;
+    }
+    bool MarkInProgress(int32_t piece) override { return scheduler.MarkInProgress(piece); }
+    bool PickPending(TPeerObject &peer, const std::vector<uint8_t> &remoteHave, int32_t most) override
+    {
+        return scheduler.PickPending(peer, remoteHave, {}, most);
+    }
+    bool WaitsForServers() override { return waitsForServers; }
+    int32_t RandomStartPiece() override { return 0; }
+    TPeerId *AddressOfIncoming(uint32_t address, int32_t port) override
+    {
+        auto record = TRef<TPeerId>::Adopt(new TPeerId);
+        record->address = address;
+        record->port = port;
+        record->kind = PEER_KIND_BT;
+        record->parsed = true;
+        incomingAddresses.push_back(record);
+        return record.Get();
+    }
+    bool DuplicatePeer(const TPeerObject &, const uint8_t *) override { return duplicate; }
 
     std::vector<uint8_t> data;
     std::vector<bool> present;
