@@ -2,6 +2,7 @@
 
 #include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
+#include "engine/net/ftp_peer.h"
 #include "engine/net/http_peer.h"
 
 namespace {
@@ -25,6 +26,8 @@ TRef<TPeerObject> NewPeerObject(IPeerTask *task, int32_t kind)
 {
     if (kind == PEER_KIND_HTTP)
         return TRef<TPeerObject>::Adopt(new THttpPeer(task));
+    if (kind == PEER_KIND_FTP)
+        return TRef<TPeerObject>::Adopt(new TFtpPeer(task));
     EngineLogFormat(LOG_CHANNEL_PEERS, "Create Peer Failed: %s (kind %d) is not supported", KindName(kind),
                     static_cast<int>(kind));
     return nullptr;

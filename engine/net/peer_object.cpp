@@ -40,15 +40,20 @@ uint64_t TPeerObject::TrafficOut() const
 
 void TPeerObject::CloseSocket()
 {
-    if (!socket)
-        return;
+    if (socket)
+        CloseCounted(*socket);
+}
+
+void TPeerObject::CloseCounted(QSocket &connection)
+{
     uint64_t in = TrafficIn();
     uint64_t out = TrafficOut();
     tickCarryIn += in > tickBaseIn ? in - tickBaseIn : 0;
     tickCarryOut += out > tickBaseOut ? out - tickBaseOut : 0;
-    tickBaseIn = 0;
-    tickBaseOut = 0;
-    socket->Close();
+    connection.Close();
+    // What the peer's other connections moved stays the base.
+    tickBaseIn = TrafficIn();
+    tickBaseOut = TrafficOut();
 }
 
 template <typename Steps> bool TPeerObject::Accounted(Steps steps)
