@@ -20,16 +20,20 @@ bool StartsWithNoCase(const std::string &text, const std::string &prefix)
     return true;
 }
 
-// The part between "http://" and the path, which the engine reads as
-// host[:port]; anything else there would only fail later, after retries.
-bool CheckHttpAuthority(const std::string &url, std::string &error)
+// The part between the scheme and the path, which the engine reads as
+// [user[:password]@]host[:port] for ftp:// and host[:port] for http://;
+// anything else there would only fail later, after retries.
+bool CheckAuthority(const std::string &url, bool ftp, std::string &error)
 {
-    const size_t start = sizeof "http://" - 1;
-    const std::string authority = url.substr(start, url.find_first_of("/?#", start) - start);
-    if (authority.find('@') != std::string::npos) {
+    const size_t start = url.find("://") + 3;
+    std::string authority = url.substr(start, url.find_first_of(ftp ? "/" : "/?#", start) - start);
+    const size_t at = authority.find('@');
+    if (at != std::string::npos && !ftp) {
         error = "http:// URLs cannot carry a user or password (user:password@): " + url;
         return false;
     }
+    if (at != std::string::npos)
+        authority = authority.substr(at + 1);
     const size_t colon = authority.find(':');
     if (authority.substr(0, colon).empty()) {
         error = "no host in " + url;
@@ -55,12 +59,9 @@ bool CheckUrl(const std::string &url, std::string &error)
         error = "https:// is not supported (the engine speaks plain HTTP): " + url;
         return false;
     }
-    if (StartsWithNoCase(url, "ftp://")) {
-        error = "ftp:// sources are not supported yet: " + url;
-        return false;
-    }
-    if (!StartsWithNoCase(url, "http://") || url.size() == 7) {
-        error = "not an http:// URL: " + url;
+    const bool ftp = StartsWithNoCase(url, "ftp://");
+    if (!ftp && (!StartsWithNoCase(url, "http://") || url.size() == 7)) {
+        error = "not an http:// or ftp:// URL: " + url;
         return false;
     }
     if (url.find_first_of("\r\n") != std::string::npos) {
@@ -73,7 +74,7 @@ bool CheckUrl(const std::string &url, std::string &error)
             return false;
         }
     }
-    return CheckHttpAuthority(url, error);
+    return CheckAuthority(url, ftp, error);
 }
 
 } // namespace
@@ -153,6 +154,7 @@ std::string QlgetUsage()
     return "Usage: qlget [-o PATH] [--torrent FILE] [--state PATH] [--limit KBPS] [--upload-limit KBPS]\n"
            "             [--force] URL...\n"
            "Downloads one file from every URL given (mirrors of the same file) at once.\n"
+           "URLs are http://host[:port]/path or ftp://[user[:password]@]host[:port]/path.\n"
            "\n"
            "  -o, --output PATH     where the file goes (default: the URL's last path element)\n"
            "  --torrent FILE        the file's torrent: its pieces are verified by SHA-1\n"
