@@ -10,7 +10,6 @@
 namespace {
 constexpr int32_t kTransferTimeout = 15;
 constexpr int32_t kReplyTimeout = 30;
-constexpr int32_t kSlowSpeed = 2047;
 constexpr int32_t kTimeoutPenalty = 15;
 constexpr int32_t kServerPenalty = 60;
 constexpr int32_t kPhaseFetchingTorrent = 2;
@@ -501,14 +500,7 @@ bool TFtpPeer::ReadWholeData(int32_t budget)
 
 bool TFtpPeer::IsTimedOut()
 {
-    int64_t limit = step == STEP_TRANSFER ? kTransferTimeout : kReplyTimeout;
-    if (tick.speed >= 1 && tick.speed <= kSlowSpeed)
-        limit *= 2;
-    if (Now() - counters.activityTime <= limit)
-        return false;
-    state = PEER_STATE_TIMED_OUT;
-    ReleaseRange();
-    return true;
+    return SilentLongerThan(step == STEP_TRANSFER ? kTransferTimeout : kReplyTimeout);
 }
 
 void TFtpPeer::ReleaseRange()

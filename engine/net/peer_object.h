@@ -213,6 +213,10 @@ protected:
     // still open, freed when not.
     void CloseScannedRange();
     bool QueueHolds(int64_t block) const;
+    // The server kinds' time-out: more than limit seconds since the last
+    // activity, doubled while the peer trickles at 1..2047 bytes per second,
+    // ends it as timed out and gives its range back.
+    bool SilentLongerThan(int64_t limit);
     // Bytes the connection moved so far; FTP counts its data connection.
     virtual uint64_t TrafficIn() const;
     virtual uint64_t TrafficOut() const;

@@ -70,6 +70,18 @@ inline std::string PatternBytes(size_t size, uint32_t seed)
     return bytes;
 }
 
+inline bool Complete(const TTaskInfo &info)
+{
+    return info.progress >= 10000;
+}
+
+// What a failed wait shows of the task.
+inline std::string Describe(const TTaskInfo &info)
+{
+    return "progress " + std::to_string(info.progress) + " state " + std::to_string(info.state) + " http " +
+           std::to_string(info.httpBytes);
+}
+
 // A scratch folder removed with the object.
 class TScratch {
 public:

@@ -12,18 +12,6 @@
 
 namespace {
 
-bool Complete(const TTaskInfo &info)
-{
-    return info.progress >= 10000;
-}
-
-std::string Describe(const TTaskInfo &info)
-{
-    std::ostringstream text;
-    text << "progress " << info.progress << " state " << info.state << " http " << info.httpBytes;
-    return text.str();
-}
-
 class FtpDownloadTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { InitEngine(); }

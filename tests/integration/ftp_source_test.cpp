@@ -20,14 +20,6 @@ constexpr int64_t kSize = 12 * kPiece - 5000;
 // Five whole pieces are present before the download starts.
 constexpr int64_t kMissingBlocks = (kSize - 5 * kPiece + kBlockBytes - 1) / kBlockBytes;
 
-struct Released {
-    void operator()(TRefObject *object) const
-    {
-        if (object != nullptr)
-            object->Release();
-    }
-};
-
 std::vector<std::string> Lines(const fs::path &path)
 {
     std::istringstream text(ReadAll(path));
@@ -168,6 +160,32 @@ TEST_F(FtpSourceTest, PyftpdlibGetsBinaryModeBeforeSizeAndAnOffsetForEveryTransf
     // Pieces 1-2, 6-8 and 10-11 are missing: one transfer each.
     EXPECT_EQ(rests, (std::vector<std::string>{std::to_string(kPiece), std::to_string(6 * kPiece),
                                                std::to_string(10 * kPiece)}));
+}
+
+TEST_F(FtpSourceTest, EightyKiBAheadAreReadThroughAndNinetySixMoveTheStream)
+{
+    // One block a piece: the holes are exactly 5 and 6 blocks long.
+    const int64_t blocks = 40;
+    task.SetFile(blocks * kBlockBytes, kBlockBytes);
+    std::string bytes = PatternBytes(blocks * kBlockBytes, 6);
+    content.assign(bytes.begin(), bytes.end());
+    WriteAll(root / "pub" / "file.bin", bytes);
+    task.MarkPresent(2, 6, content);
+    task.MarkPresent(12, 17, content);
+    TPyftpdServer pyftpd;
+    TPyftpdOptions options;
+    options.record = true;
+    ASSERT_TRUE(pyftpd.Start(root, options));
+    ASSERT_TRUE(Download(pyftpd.Url("/pub/file.bin")));
+    EXPECT_TRUE(task.data == content);
+    EXPECT_EQ(task.writes, blocks - 11);
+    peer->Reset();
+
+    std::vector<std::string> rests;
+    for (const std::string &line : Lines(pyftpd.Record()))
+        if (line.find(" REST ") != std::string::npos)
+            rests.push_back(line.substr(line.find(" REST ") + 6));
+    EXPECT_EQ(rests, (std::vector<std::string>{"0", std::to_string(18 * kBlockBytes)}));
 }
 
 TEST_F(FtpSourceTest, BothServersFillTheWholeContentOfASmallFile)

@@ -13,21 +13,9 @@ namespace {
 
 constexpr int64_t kSlowRate = 32 * 1024;
 
-bool Complete(const TTaskInfo &info)
-{
-    return info.progress >= 10000;
-}
-
 bool Ended(const TTaskInfo &info)
 {
     return info.state != 0;
-}
-
-std::string Describe(const TTaskInfo &info)
-{
-    std::ostringstream text;
-    text << "progress " << info.progress << " state " << info.state << " http " << info.httpBytes;
-    return text.str();
 }
 
 class HttpDownloadTest : public ::testing::Test {

@@ -20,14 +20,6 @@ constexpr int64_t kSize = 12 * kPiece - 5000;
 // Five whole pieces are present before the download starts.
 constexpr int64_t kMissingBlocks = (kSize - 5 * kPiece + kBlockBytes - 1) / kBlockBytes;
 
-struct Released {
-    void operator()(TRefObject *object) const
-    {
-        if (object != nullptr)
-            object->Release();
-    }
-};
-
 class HttpSourceTest : public ::testing::Test {
 protected:
     void SetUp() override

@@ -87,14 +87,6 @@ public:
     int32_t accepted = 0;
 };
 
-struct Released {
-    void operator()(TRefObject *object) const
-    {
-        if (object != nullptr)
-            object->Release();
-    }
-};
-
 class HttpPeerTest : public ::testing::Test {
 protected:
     static constexpr int64_t kSize = 200000;

@@ -15,6 +15,15 @@
 #include "engine/net/peer_object.h"
 #include "engine/net/peer_task.h"
 
+// Deleter for peers and addresses held in a std::unique_ptr by a test.
+struct Released {
+    void operator()(TRefObject *object) const
+    {
+        if (object != nullptr)
+            object->Release();
+    }
+};
+
 class TMemoryPeerTask : public IPeerTask,
                         public ITaskMeters,
                         public ITaskPieceStore,
