@@ -397,7 +397,9 @@ bool TFtpPeer::ReadData()
     // Buffered bytes first: a receive that meets the close frees the buffer.
     if (!DeliverData())
         return false;
-    if (step != STEP_TRANSFER)
+    // Bytes that wait for the next planning stay unread behind them: a
+    // receive that met the end of the transfer would drop them.
+    if (step != STEP_TRANSFER || (requests.empty() && data->ReceiveLength() > 0))
         return true;
     uint64_t before = data->ReceivedBytes();
     if (data->Receive(budget) < 0) {

@@ -6,13 +6,14 @@ ports from --passive LO-HI. --record appends one line per command received:
 the client's control port, the command and its argument (the password
 masked), so a test can tell which control connection asked for what.
 --no-rest removes REST from the commands the server knows, as servers
-without restart support answer it with 500.
+without restart support answer it with 500. --rate paces every transfer to
+that many bytes per second.
 """
 import argparse
 import logging
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 
@@ -23,6 +24,7 @@ def main():
     parser.add_argument("--passive", required=True)
     parser.add_argument("--record")
     parser.add_argument("--no-rest", action="store_true")
+    parser.add_argument("--rate", type=int, default=0)
     args = parser.parse_args()
     logging.basicConfig(level=logging.WARNING)
 
@@ -40,6 +42,11 @@ def main():
             super().pre_process_command(line, cmd, arg)
 
     Handler.authorizer = authorizer
+    if args.rate > 0:
+        class Paced(ThrottledDTPHandler):
+            write_limit = args.rate
+
+        Handler.dtp_handler = Paced
     low, high = args.passive.split("-")
     Handler.passive_ports = range(int(low), int(high) + 1)
     server = FTPServer(("127.0.0.1", args.port), Handler)

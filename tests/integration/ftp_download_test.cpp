@@ -2,7 +2,7 @@
 // beside nginx mirrors, through the flat engine interface and through qlget.
 #include <gtest/gtest.h>
 
-#include <map>
+#include <algorithm>
 #include <sstream>
 
 #include "tests/integration/download_fixture.h"
@@ -77,8 +77,12 @@ TEST_F(FtpDownloadTest, ATorrentTaskFetchesItsTorrentOverFtp)
     ExpectDelivered(task);
 }
 
-TEST_F(FtpDownloadTest, AFastFtpSourceTakesOverASlowMirrorsRangeOnItsOwnControlConnection)
+TEST_F(FtpDownloadTest, AFastFtpSourceTakesOverASlowMirrorsRange)
 {
+    // Paced so that the FTP source has a measured rate when its first
+    // range ends, which a connection needs to take a range from another.
+    content = PatternBytes(8 * 1024 * 1024, 8);
+    WriteAll(root / "pub" / "file.bin", content);
     TNginxOptions slowOptions;
     slowOptions.serverDirectives = "    limit_rate 32k;";
     TNginxServer slow;
@@ -86,25 +90,26 @@ TEST_F(FtpDownloadTest, AFastFtpSourceTakesOverASlowMirrorsRangeOnItsOwnControlC
     TPyftpdServer pyftpd;
     TPyftpdOptions options;
     options.record = true;
+    options.rate = 1024 * 1024;
     ASSERT_TRUE(pyftpd.Start(root, options));
     TEngineTask task;
     ASSERT_EQ(task.CreateHttp(target, slow.Url("/pub/file.bin") + "\n" + pyftpd.Url("/pub/file.bin")), ENGINE_OK);
     ExpectDelivered(task);
 
-    // A control connection that moved its data stream sent REST more than
-    // once, each time at another offset.
-    std::map<std::string, std::vector<std::string>> rests;
+    // The FTP source starts in the file's second half; its transfers that
+    // start below it fetch what the slow mirror had held.
+    std::vector<int64_t> rests;
     std::istringstream record(ReadAll(pyftpd.Record()));
     for (std::string line; std::getline(record, line);) {
         std::istringstream words(line);
-        std::string connection, command, argument;
-        if (words >> connection >> command >> argument && command == "REST")
-            rests[connection].push_back(argument);
+        std::string connection, command;
+        int64_t offset = 0;
+        if (words >> connection >> command >> offset && command == "REST")
+            rests.push_back(offset);
     }
-    size_t most = 0;
-    for (const auto &[connection, offsets] : rests)
-        most = std::max(most, offsets.size());
-    EXPECT_GE(most, 2u) << ReadAll(pyftpd.Record());
+    ASSERT_FALSE(rests.empty());
+    EXPECT_TRUE(std::any_of(rests.begin(), rests.end(), [&](int64_t offset) { return offset < rests.front(); }))
+        << ReadAll(pyftpd.Record());
 }
 
 TEST_F(FtpDownloadTest, FtpAndNginxMirrorsTogetherDeliverTheFile)

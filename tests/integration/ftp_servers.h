@@ -134,9 +134,11 @@ public:
 struct TPyftpdOptions {
     // The address its 227 replies name instead of 127.0.0.1.
     std::string advertise;
-    // Run through the double: record commands, and refuse REST when asked.
+    // Run through the double: record commands, refuse REST, pace transfers
+    // to rate bytes per second, when asked.
     bool record = false;
     bool noRest = false;
+    int rate = 0;
 };
 
 // pyftpdlib, anonymous and read-only. Its SIZE is refused in ASCII mode.
@@ -147,7 +149,7 @@ public:
         if (!Prepare("pyftpd"))
             return false;
         const std::string passive = std::to_string(passiveLow) + "-" + std::to_string(passiveLow + kPassivePorts);
-        if (options.record || options.noRest) {
+        if (options.record || options.noRest || options.rate > 0) {
             std::vector<std::string> argv{"/usr/bin/python3",
                                           std::string(QL_SOURCE_DIR) + "/tests/doubles/ftp_server.py",
                                           "--dir",
@@ -160,6 +162,10 @@ public:
                                           Record().string()};
             if (options.noRest)
                 argv.push_back("--no-rest");
+            if (options.rate > 0) {
+                argv.push_back("--rate");
+                argv.push_back(std::to_string(options.rate));
+            }
             return Launch(argv);
         }
         std::vector<std::string> argv{"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p",

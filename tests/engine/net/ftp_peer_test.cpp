@@ -150,7 +150,8 @@ TEST_F(FtpPeerTest, RepliesSharingOneReadAndAFarBlockLeadToANewTransferAtOnce)
         Tick();
         platform::SleepMs(1);
     }
-    ASSERT_TRUE(task.HasAllPieces());
+    ASSERT_TRUE(task.HasAllPieces()) << "alive " << alive << " step " << peer->Step() << " writes " << task.writes
+                                     << " state " << peer->state << " queue " << peer->requests.size();
     EXPECT_TRUE(std::string(task.data.begin(), task.data.end()) == content);
     EXPECT_TRUE(task.penalties.empty());
 }
