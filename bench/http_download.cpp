@@ -30,36 +30,13 @@ constexpr int kMirrors = 8;
 
 int main(int argc, char **argv)
 {
-    int64_t sizeMiB = 1024;
-    int rounds = 3;
-    std::string qlgetPath;
-    bool keep = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--size-mb" && i + 1 < argc)
-            sizeMiB = std::atoll(argv[++i]);
-        else if (arg == "--rounds" && i + 1 < argc)
-            rounds = std::max(1, std::atoi(argv[++i]));
-        else if (arg == "--qlget" && i + 1 < argc)
-            qlgetPath = argv[++i];
-        else if (arg == "--keep")
-            keep = true;
-        else {
-            std::fprintf(stderr, "usage: %s [--size-mb N] [--rounds N] [--qlget PATH] [--keep]\n", argv[0]);
-            return 2;
-        }
-    }
-    qlgetPath = FindQlget(argv[0], qlgetPath);
-    if (!fs::exists(qlgetPath)) {
-        std::fprintf(stderr, "qlget not found at %s (build it, or pass --qlget PATH)\n", qlgetPath.c_str());
+    TBenchArgs args;
+    if (!ParseBenchArgs(argc, argv, "/usr/sbin/nginx", args))
         return 2;
-    }
-    for (const char *tool : {"/usr/bin/curl", "/usr/bin/aria2c", "/usr/sbin/nginx"}) {
-        if (!fs::exists(tool)) {
-            std::fprintf(stderr, "%s is missing (scripts/setup.sh installs it)\n", tool);
-            return 2;
-        }
-    }
+    const int64_t sizeMiB = args.sizeMiB;
+    const int rounds = args.rounds;
+    const std::string qlgetPath = args.qlgetPath;
+    const bool keep = args.keep;
 
     fs::path folder = fs::temp_directory_path() / ("ql-bench-" + std::to_string(platform::TickCount()));
     fs::path www = folder / "www";

@@ -122,4 +122,46 @@ inline std::string FindQlget(const char *argv0, const std::string &given)
     return (self.parent_path().parent_path() / "cli" / "qlget").string();
 }
 
+// The command line every benchmark takes:
+//   [--size-mb N] [--rounds N] [--qlget PATH] [--keep]
+struct TBenchArgs {
+    int64_t sizeMiB = 1024;
+    int rounds = 3;
+    std::string qlgetPath;
+    bool keep = false;
+};
+
+// Reads the arguments and checks that qlget, curl, aria2c and the server
+// program are there; false after saying what is wrong.
+inline bool ParseBenchArgs(int argc, char **argv, const std::string &server, TBenchArgs &args)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--size-mb" && i + 1 < argc)
+            args.sizeMiB = std::atoll(argv[++i]);
+        else if (arg == "--rounds" && i + 1 < argc)
+            args.rounds = std::max(1, std::atoi(argv[++i]));
+        else if (arg == "--qlget" && i + 1 < argc)
+            args.qlgetPath = argv[++i];
+        else if (arg == "--keep")
+            args.keep = true;
+        else {
+            std::fprintf(stderr, "usage: %s [--size-mb N] [--rounds N] [--qlget PATH] [--keep]\n", argv[0]);
+            return false;
+        }
+    }
+    args.qlgetPath = FindQlget(argv[0], args.qlgetPath);
+    if (!fs::exists(args.qlgetPath)) {
+        std::fprintf(stderr, "qlget not found at %s (build it, or pass --qlget PATH)\n", args.qlgetPath.c_str());
+        return false;
+    }
+    for (const std::string &tool : {std::string("/usr/bin/curl"), std::string("/usr/bin/aria2c"), server}) {
+        if (!fs::exists(tool)) {
+            std::fprintf(stderr, "%s is missing (scripts/setup.sh installs it)\n", tool.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace bench
