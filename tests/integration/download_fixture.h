@@ -163,3 +163,12 @@ private:
     std::string sources;
     TTaskParam param;
 };
+
+// Waits for the task to complete and checks the file under its final name.
+inline void ExpectTaskDelivered(const TEngineTask &task, const fs::path &target, const std::string &content)
+{
+    ASSERT_TRUE(task.WaitUntil(Complete)) << Describe(task.Info());
+    ASSERT_TRUE(task.WaitUntil([&](const TTaskInfo &) { return fs::exists(target); }, 5000));
+    EXPECT_EQ(Md5Hex(ReadAll(target)), Md5Hex(content));
+    EXPECT_FALSE(fs::exists(target.string() + ".qltmp"));
+}

@@ -28,10 +28,7 @@ protected:
 
     void ExpectDelivered(TEngineTask &task)
     {
-        ASSERT_TRUE(task.WaitUntil(Complete)) << Describe(task.Info());
-        ASSERT_TRUE(task.WaitUntil([&](const TTaskInfo &) { return fs::exists(target); }, 5000));
-        EXPECT_EQ(Md5Hex(ReadAll(target)), Md5Hex(content));
-        EXPECT_FALSE(fs::exists(target.string() + ".qltmp"));
+        ExpectTaskDelivered(task, target, content);
     }
 
     TScratch scratch;

@@ -35,10 +35,7 @@ protected:
     // Waits for the task to complete and checks the file under its final name.
     void ExpectDelivered(TEngineTask &task)
     {
-        ASSERT_TRUE(task.WaitUntil(Complete)) << Describe(task.Info());
-        ASSERT_TRUE(task.WaitUntil([&](const TTaskInfo &) { return fs::exists(target); }, 5000));
-        EXPECT_EQ(Md5Hex(ReadAll(target)), Md5Hex(content));
-        EXPECT_FALSE(fs::exists(target.string() + ".qltmp"));
+        ExpectTaskDelivered(task, target, content);
     }
 
     TScratch scratch;
