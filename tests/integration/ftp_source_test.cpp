@@ -80,26 +80,12 @@ protected:
         return done();
     }
 
-    // Drives one peer like the pool does: a peer that fails is reset and
-    // attached again, up to a bound.
     bool Download(const std::string &url)
     {
-        Attach(url);
-        for (int round = 0; round < 400000 && !task.HasAllPieces(); ++round) {
-            if (!peer->IsConnected()) {
-                if (attaches > 20)
-                    return false;
-                peer->Reset();
-                ++attaches;
-                if (!peer->AttachAddress(address.get()))
-                    continue;
-            }
-            if (!peer->DownloadTick())
-                peer->Reset();
-            else if (peer->tick.received == 0)
-                platform::SleepMs(1);
-        }
-        return task.HasAllPieces();
+        address.reset(new TPeerId);
+        EXPECT_TRUE(address->Parse(url));
+        peer.reset(new TFtpPeer(&task));
+        return DriveUntilComplete(task, *peer, address.get(), attaches);
     }
 
     bool Fails() { return !Drive([] { return false; }) && !lastTick; }

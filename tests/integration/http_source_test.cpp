@@ -46,20 +46,7 @@ protected:
         address->Parts().serverSize = knownSize;
         peer.reset(new THttpPeer(&task));
         int attaches = 0;
-        for (int round = 0; round < 200000 && !task.HasAllPieces(); ++round) {
-            if (!peer->IsConnected()) {
-                if (++attaches > 20)
-                    return false;
-                peer->Reset();
-                if (!peer->AttachAddress(address.get()))
-                    continue;
-            }
-            if (!peer->DownloadTick())
-                peer->Reset();
-            else if (peer->tick.received == 0)
-                platform::SleepMs(1);
-        }
-        return task.HasAllPieces();
+        return DriveUntilComplete(task, *peer, address.get(), attaches);
     }
 
     TScratch scratch;
