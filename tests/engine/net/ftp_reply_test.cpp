@@ -81,8 +81,9 @@ TEST(FtpReplyFrame, IncompleteWaitsAndGarbageOrOverlongFails)
     EXPECT_EQ(Frame("220-first\r\n220 last").result, TFtpFrame::More);
     // A line that ends before the reply's code has.
     EXPECT_EQ(Frame("22\r\n").result, TFtpFrame::Malformed);
-    for (const char *bad : {"HTTP/1.1 200 OK\r\n", "099 low\r\n", "600 high\r\n", "2x0 x\r\n", "220x\r\n",
-                            std::string("2\0" "0 x\r\n", 7).c_str()})
+    for (const std::string &bad : {std::string("HTTP/1.1 200 OK\r\n"), std::string("099 low\r\n"),
+                                   std::string("600 high\r\n"), std::string("2x0 x\r\n"), std::string("220x\r\n"),
+                                   std::string("2\0" "0 x\r\n", 7)})
         EXPECT_EQ(Frame(bad).result, TFtpFrame::Malformed) << bad;
     EXPECT_EQ(Frame(std::string("220-a\r\n") + std::string(kFtpMaxReply, 'x')).result, TFtpFrame::Malformed);
     EXPECT_EQ(Frame("220 " + std::string(kFtpMaxReply, 'x')).result, TFtpFrame::Malformed);
