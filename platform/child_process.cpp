@@ -47,6 +47,16 @@ bool InterruptChildProcess(int pid)
     return pid > 0 && kill(pid, SIGINT) == 0;
 }
 
+bool PauseChildProcess(int pid)
+{
+    return pid > 0 && kill(pid, SIGSTOP) == 0;
+}
+
+bool ResumeChildProcess(int pid)
+{
+    return pid > 0 && kill(pid, SIGCONT) == 0;
+}
+
 bool KillChildProcess(int pid)
 {
     if (pid <= 0 || kill(pid, SIGKILL) != 0)

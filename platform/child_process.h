@@ -15,6 +15,11 @@ bool StopChildProcess(int pid, unsigned graceMs = 2000);
 // Sends SIGINT, as Ctrl-C in a terminal does; the caller collects the child.
 bool InterruptChildProcess(int pid);
 
+// Freezes the child (SIGSTOP), as a hung server; ResumeChildProcess
+// (SIGCONT) lets it go on.
+bool PauseChildProcess(int pid);
+bool ResumeChildProcess(int pid);
+
 // Ends the child at once (SIGKILL), as a crash or a power cut would, and
 // collects it.
 bool KillChildProcess(int pid);

@@ -21,16 +21,20 @@ bool StartsWithNoCase(const std::string &text, const std::string &prefix)
     return true;
 }
 
-// The part between "http://" and the path, which the engine reads as
-// host[:port]; anything else there would only fail later, after retries.
-bool CheckHttpAuthority(const std::string &url, std::string &error)
+// The part between the scheme and the path, which the engine reads as
+// [user[:password]@]host[:port] for ftp:// and host[:port] for http://;
+// anything else there would only fail later, after retries.
+bool CheckAuthority(const std::string &url, bool ftp, std::string &error)
 {
-    const size_t start = sizeof "http://" - 1;
-    const std::string authority = url.substr(start, url.find_first_of("/?#", start) - start);
-    if (authority.find('@') != std::string::npos) {
+    const size_t start = url.find("://") + 3;
+    std::string authority = url.substr(start, url.find_first_of(ftp ? "/" : "/?#", start) - start);
+    const size_t at = authority.find('@');
+    if (at != std::string::npos && !ftp) {
         error = "http:// URLs cannot carry a user or password (user:password@): " + url;
         return false;
     }
+    if (at != std::string::npos)
+        authority = authority.substr(at + 1);
     const size_t colon = authority.find(':');
     if (authority.substr(0, colon).empty()) {
         error = "no host in " + url;
@@ -67,19 +71,16 @@ bool CheckUrl(const std::string &url, std::string &error)
         error = "https:// is not supported (the engine speaks plain HTTP): " + url;
         return false;
     }
-    if (StartsWithNoCase(url, "ftp://")) {
-        error = "ftp:// sources are not supported yet: " + url;
-        return false;
-    }
-    if (!StartsWithNoCase(url, "http://") || url.size() == 7) {
-        error = "not an http:// URL: " + url;
+    const bool ftp = StartsWithNoCase(url, "ftp://");
+    if (!ftp && (!StartsWithNoCase(url, "http://") || url.size() == 7)) {
+        error = "not an http:// or ftp:// URL: " + url;
         return false;
     }
     if (url.find_first_of("\r\n") != std::string::npos) {
         error = "a URL cannot contain a line break";
         return false;
     }
-    return CheckPrintable(url, error) && CheckHttpAuthority(url, error);
+    return CheckPrintable(url, error) && CheckAuthority(url, ftp, error);
 }
 
 // A tracker is asked in clear over HTTP or UDP; the URL becomes one line of
@@ -227,6 +228,7 @@ std::string QlgetUsage()
            "             [--tracker URL] [--force] [--peer btnode://A.B.C.D:PORT]... [--port N] [--seed] [--http-wrap] [URL...]\n"
            "Downloads one file from every URL given (mirrors of the same file) at once, and with\n"
            "--torrent from BitTorrent peers too; --torrent without a URL fetches from peers alone.\n"
+           "URLs are http://host[:port]/path or ftp://[user[:password]@]host[:port]/path.\n"
            "\n"
            "  -o, --output PATH     where the file goes (default: the URL's last path element)\n"
            "  --torrent FILE        the file's torrent: its pieces are verified by SHA-1\n"

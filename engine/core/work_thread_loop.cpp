@@ -226,10 +226,9 @@ void TWorkThread::PauseRound()
     std::vector<int> handles;
     if (DownloadAllowance() > 0) {
         for (TPeerObject *peer : connections) {
-            QSocket *socket = peer->Socket();
             bool expectsData = peer->tick.received > 0 || peer->counters.pendingBlocks > 0;
-            if (socket != nullptr && expectsData && peer->IsConnected() && socket->WaitHandle() >= 0)
-                handles.push_back(socket->WaitHandle());
+            if (expectsData && peer->IsConnected() && peer->WaitHandle() >= 0)
+                handles.push_back(peer->WaitHandle());
         }
     }
     if (handles.empty()) {

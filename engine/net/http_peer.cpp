@@ -14,7 +14,6 @@ namespace {
 // The HTTP trace channel.
 constexpr int32_t kHeaderTimeout = 15;
 constexpr int32_t kBodyTimeout = 30;
-constexpr int32_t kSlowSpeed = 2047;
 constexpr int32_t kTimeoutPenalty = 15;
 constexpr int32_t kServerPenalty = 60;
 constexpr int32_t kPhaseFetchingTorrent = 2;
@@ -530,14 +529,7 @@ bool THttpPeer::FlushOutput()
 
 bool THttpPeer::IsTimedOut()
 {
-    int64_t limit = headerParsed ? kBodyTimeout : kHeaderTimeout;
-    if (tick.speed >= 1 && tick.speed <= kSlowSpeed)
-        limit *= 2;
-    if (Now() - counters.activityTime <= limit)
-        return false;
-    state = PEER_STATE_TIMED_OUT;
-    ReleaseRange();
-    return true;
+    return SilentLongerThan(headerParsed ? kBodyTimeout : kHeaderTimeout);
 }
 
 void THttpPeer::Reset()

@@ -53,7 +53,9 @@ THttpRedirectVerdict ResolveHttpRedirect(const std::string &location, const std:
     }
     std::string scheme = Lower(SchemeOf(value));
     if (!scheme.empty()) {
-        if (scheme != "http" || Lower(value.substr(0, 7)) != "http://") {
+        bool fetchable = (scheme == "http" && Lower(value.substr(0, 7)) == "http://") ||
+                         (scheme == "ftp" && Lower(value.substr(0, 6)) == "ftp://");
+        if (!fetchable) {
             target = "redirect to an unsupported scheme refused: " + value.substr(0, 256);
             return THttpRedirectVerdict::OtherScheme;
         }

@@ -9,15 +9,14 @@ constexpr int32_t kHttpMaxRedirectHops = 5;
 enum class THttpRedirectVerdict {
     Follow,
     NoLocation,
-    // A scheme this engine cannot fetch from (https, or ftp while no FTP
-    // source exists).
+    // A scheme this engine cannot fetch from (https and the like).
     OtherScheme,
     TooLong,
 };
 
-// Turns a Location value into an absolute "http://" target. A relative value
-// becomes "http://" + host + (":" + port unless 80) + ("/" unless the value
-// starts with one) + value; "//host/..." takes the "http:" scheme. On
-// refusal, target holds a message that says why.
+// Turns a Location value into an absolute "http://" or "ftp://" target. A
+// relative value becomes "http://" + host + (":" + port unless 80) + ("/"
+// unless the value starts with one) + value; "//host/..." takes the "http:"
+// scheme. On refusal, target holds a message that says why.
 THttpRedirectVerdict ResolveHttpRedirect(const std::string &location, const std::string &host, int32_t port,
                                          std::string &target);

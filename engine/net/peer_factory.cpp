@@ -3,6 +3,7 @@
 #include "engine/base/log_channels.h"
 #include "engine/base/quarrowlight_log.h"
 #include "engine/net/bt_peer.h"
+#include "engine/net/ftp_peer.h"
 #include "engine/net/http_peer.h"
 #include "engine/net/tracker_peer.h"
 
@@ -27,6 +28,8 @@ TRef<TPeerObject> NewPeerObject(IPeerTask *task, int32_t kind)
         return TRef<TPeerObject>::Adopt(new TTrackerPeer(task));
     if (kind == PEER_KIND_BT)
         return TRef<TPeerObject>::Adopt(new TBTPeer(task));
+    if (kind == PEER_KIND_FTP)
+        return TRef<TPeerObject>::Adopt(new TFtpPeer(task));
     EngineLogFormat(LOG_CHANNEL_PEERS, "Create Peer Failed: %s (kind %d) is not supported", KindName(kind),
                     static_cast<int>(kind));
     return nullptr;

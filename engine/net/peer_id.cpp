@@ -155,7 +155,10 @@ bool TPeerId::ParseFtp(const std::string &rest)
 {
     TUrlParts &p = Parts();
     std::string hostPart = rest;
+    // An "@" in the path (after the first "/") is part of a file name.
     size_t at = rest.find('@');
+    if (at != std::string::npos && at > rest.find('/'))
+        at = std::string::npos;
     if (at != std::string::npos) {
         std::string user = rest.substr(0, at);
         size_t colon = user.find(':');
@@ -170,6 +173,12 @@ bool TPeerId::ParseFtp(const std::string &rest)
     p.path = slash == std::string::npos ? "/" : hostPart.substr(slash);
     if (!SplitHostPort(hostPart.substr(0, slash), kFtpPort, p.host, port))
         return false;
+    // These go into command lines: a decoded line break would end the
+    // command and start one of the URL's choosing.
+    const std::string breaks("\r\n\0", 3);
+    for (const std::string *part : {&p.user, &p.password, &p.path})
+        if (part->find_first_of(breaks) != std::string::npos)
+            return false;
     kind = PEER_KIND_FTP;
     return true;
 }

@@ -11,6 +11,8 @@ namespace {
 constexpr int32_t kFocusDistance = 6;
 constexpr int32_t kPlanningAttempts = 3;
 constexpr int32_t kRangeAttempts = 3;
+// Below this speed a source counts as trickling and gets twice the time.
+constexpr int32_t kSlowSpeed = 2047;
 
 int64_t Now()
 {
@@ -40,15 +42,20 @@ uint64_t TPeerObject::TrafficOut() const
 
 void TPeerObject::CloseSocket()
 {
-    if (!socket)
-        return;
+    if (socket)
+        CloseCounted(*socket);
+}
+
+void TPeerObject::CloseCounted(QSocket &connection)
+{
     uint64_t in = TrafficIn();
     uint64_t out = TrafficOut();
     tickCarryIn += in > tickBaseIn ? in - tickBaseIn : 0;
     tickCarryOut += out > tickBaseOut ? out - tickBaseOut : 0;
-    tickBaseIn = 0;
-    tickBaseOut = 0;
-    socket->Close();
+    connection.Close();
+    // What the peer's other connections moved stays the base.
+    tickBaseIn = TrafficIn();
+    tickBaseOut = TrafficOut();
 }
 
 template <typename Steps> bool TPeerObject::Accounted(Steps steps)
@@ -163,6 +170,17 @@ bool TPeerObject::IsFinished(bool ignoreIdle)
 int32_t TPeerObject::QueueLimit() const
 {
     return static_cast<int32_t>(2 * static_cast<int64_t>(tick.speed) / kBlockBytes + 2);
+}
+
+bool TPeerObject::SilentLongerThan(int64_t limit)
+{
+    if (tick.speed >= 1 && tick.speed <= kSlowSpeed)
+        limit *= 2;
+    if (Now() - counters.activityTime <= limit)
+        return false;
+    state = PEER_STATE_TIMED_OUT;
+    ReleaseRange();
+    return true;
 }
 
 bool TPeerObject::QueueHolds(int64_t block) const

@@ -113,6 +113,8 @@ public:
     virtual bool IsTimedOut() { return false; }
     virtual const TPeerCounters &GetCounters() const { return counters; }
     virtual bool IsConnected();
+    // The handle a task may wait on for this peer's next data, -1 for none.
+    virtual int32_t WaitHandle() const { return socket ? socket->WaitHandle() : -1; }
     virtual int32_t RemoteRate() { return 0; }
     virtual bool IsIdleLong() { return false; }
     virtual bool IsSeedLong() { return false; }
@@ -157,6 +159,8 @@ public:
     // a reconnect never hides bytes from the speed limit. Subclasses close
     // through this, never through the socket directly.
     void CloseSocket();
+    // The same for another connection of the peer (FTP's data connection).
+    void CloseCounted(QSocket &connection);
 
     // IBlockSource: the piece store's view of the delivering connection.
     void AddSourceReference() override { AddRef(); }
@@ -209,6 +213,10 @@ protected:
     // still open, freed when not.
     void CloseScannedRange();
     bool QueueHolds(int64_t block) const;
+    // The server kinds' time-out: more than limit seconds since the last
+    // activity, doubled while the peer trickles at 1..2047 bytes per second,
+    // ends it as timed out and gives its range back.
+    bool SilentLongerThan(int64_t limit);
     // Bytes the connection moved so far; FTP counts its data connection.
     virtual uint64_t TrafficIn() const;
     virtual uint64_t TrafficOut() const;

@@ -69,9 +69,11 @@ TEST(QlgetOptions, RefusesWhatTheEngineCannotDo)
     } cases[] = {
         {{"https://h/f"}, "https:// is not supported"},
         {{"HTTPS://h/f"}, "https:// is not supported"},
-        {{"ftp://h/f"}, "ftp://"},
-        {{"file:///etc/passwd"}, "not an http:// URL"},
-        {{"http://"}, "not an http:// URL"},
+        {{"file:///etc/passwd"}, "not an http:// or ftp:// URL"},
+        {{"http://"}, "not an http:// or ftp:// URL"},
+        {{"ftp://u:p@:21/f"}, "no host"},
+        {{"ftp://h:99999/f"}, "port must be a number from 1 to 65535"},
+        {{"ftp://h/a b.bin"}, "blank"},
         {{"--limit", "32767", "http://h/f"}, "0 (no limit) to 32766"},
         {{"--upload-limit", "-1", "http://h/f"}, "0 (no limit) to 32766"},
         {{"--limit", "12k", "http://h/f"}, "not '12k'"},
@@ -98,7 +100,8 @@ TEST(QlgetOptions, RefusesWhatTheEngineCannotDo)
     }
     EXPECT_TRUE(Parse({"http://h/f", "--help"}).options.help);
     // What only looks like a user or a port after the host is path.
-    for (const char *fine : {"http://h:65535/f", "http://h:1/a@b:0/f", "http://h/f?to=a@b&port=:0", "http://h#x@y"})
+    for (const char *fine : {"http://h:65535/f", "http://h:1/a@b:0/f", "http://h/f?to=a@b&port=:0", "http://h#x@y",
+                             "ftp://h/pub/f.bin", "FTP://bob:secret@h:2121/f", "ftp://h/a@b:0/f"})
         EXPECT_TRUE(Parse({fine, "-o", "x"}).ok) << fine;
 }
 

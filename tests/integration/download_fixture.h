@@ -70,6 +70,18 @@ inline std::string PatternBytes(size_t size, uint32_t seed)
     return bytes;
 }
 
+inline bool Complete(const TTaskInfo &info)
+{
+    return info.progress >= 10000;
+}
+
+// What a failed wait shows of the task.
+inline std::string Describe(const TTaskInfo &info)
+{
+    return "progress " + std::to_string(info.progress) + " state " + std::to_string(info.state) + " http " +
+           std::to_string(info.httpBytes);
+}
+
 // A scratch folder removed with the object.
 class TScratch {
 public:
@@ -151,3 +163,12 @@ private:
     std::string sources;
     TTaskParam param;
 };
+
+// Waits for the task to complete and checks the file under its final name.
+inline void ExpectTaskDelivered(const TEngineTask &task, const fs::path &target, const std::string &content)
+{
+    ASSERT_TRUE(task.WaitUntil(Complete)) << Describe(task.Info());
+    ASSERT_TRUE(task.WaitUntil([&](const TTaskInfo &) { return fs::exists(target); }, 5000));
+    EXPECT_EQ(Md5Hex(ReadAll(target)), Md5Hex(content));
+    EXPECT_FALSE(fs::exists(target.string() + ".qltmp"));
+}

@@ -13,21 +13,9 @@ namespace {
 
 constexpr int64_t kSlowRate = 32 * 1024;
 
-bool Complete(const TTaskInfo &info)
-{
-    return info.progress >= 10000;
-}
-
 bool Ended(const TTaskInfo &info)
 {
     return info.state != 0;
-}
-
-std::string Describe(const TTaskInfo &info)
-{
-    std::ostringstream text;
-    text << "progress " << info.progress << " state " << info.state << " http " << info.httpBytes;
-    return text.str();
 }
 
 class HttpDownloadTest : public ::testing::Test {
@@ -47,10 +35,7 @@ protected:
     // Waits for the task to complete and checks the file under its final name.
     void ExpectDelivered(TEngineTask &task)
     {
-        ASSERT_TRUE(task.WaitUntil(Complete)) << Describe(task.Info());
-        ASSERT_TRUE(task.WaitUntil([&](const TTaskInfo &) { return fs::exists(target); }, 5000));
-        EXPECT_EQ(Md5Hex(ReadAll(target)), Md5Hex(content));
-        EXPECT_FALSE(fs::exists(target.string() + ".qltmp"));
+        ExpectTaskDelivered(task, target, content);
     }
 
     TScratch scratch;

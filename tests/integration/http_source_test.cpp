@@ -20,14 +20,6 @@ constexpr int64_t kSize = 12 * kPiece - 5000;
 // Five whole pieces are present before the download starts.
 constexpr int64_t kMissingBlocks = (kSize - 5 * kPiece + kBlockBytes - 1) / kBlockBytes;
 
-struct Released {
-    void operator()(TRefObject *object) const
-    {
-        if (object != nullptr)
-            object->Release();
-    }
-};
-
 class HttpSourceTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -54,20 +46,7 @@ protected:
         address->Parts().serverSize = knownSize;
         peer.reset(new THttpPeer(&task));
         int attaches = 0;
-        for (int round = 0; round < 200000 && !task.HasAllPieces(); ++round) {
-            if (!peer->IsConnected()) {
-                if (++attaches > 20)
-                    return false;
-                peer->Reset();
-                if (!peer->AttachAddress(address.get()))
-                    continue;
-            }
-            if (!peer->DownloadTick())
-                peer->Reset();
-            else if (peer->tick.received == 0)
-                platform::SleepMs(1);
-        }
-        return task.HasAllPieces();
+        return DriveUntilComplete(task, *peer, address.get(), attaches);
     }
 
     TScratch scratch;

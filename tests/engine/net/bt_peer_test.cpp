@@ -16,14 +16,6 @@
 
 namespace {
 
-struct Released {
-    void operator()(TRefObject *object) const
-    {
-        if (object != nullptr)
-            object->Release();
-    }
-};
-
 std::vector<uint8_t> Pattern(int64_t size)
 {
     std::vector<uint8_t> bytes(static_cast<size_t>(size));

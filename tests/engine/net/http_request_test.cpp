@@ -99,6 +99,9 @@ TEST(HttpRedirect, RelativeTargetsBecomeAbsoluteOnTheSameServer)
     ASSERT_EQ(ResolveHttpRedirect(" HTTP://Mirror.invalid:81/f.bin ", "h.invalid", 80, target),
               THttpRedirectVerdict::Follow);
     EXPECT_EQ(target, "HTTP://Mirror.invalid:81/f.bin");
+    ASSERT_EQ(ResolveHttpRedirect("FTP://mirror.invalid/pub/f.bin", "h.invalid", 80, target),
+              THttpRedirectVerdict::Follow);
+    EXPECT_EQ(target, "FTP://mirror.invalid/pub/f.bin");
     // A colon after the first slash is part of a path, not a scheme.
     ASSERT_EQ(ResolveHttpRedirect("dl/a:b", "h.invalid", 80, target), THttpRedirectVerdict::Follow);
     EXPECT_EQ(target, "http://h.invalid/dl/a:b");
@@ -107,7 +110,7 @@ TEST(HttpRedirect, RelativeTargetsBecomeAbsoluteOnTheSameServer)
 TEST(HttpRedirect, OtherSchemesAreRefusedWithAMessage)
 {
     std::string target;
-    for (const char *location : {"ftp://h.invalid/f.bin", "https://h.invalid/f.bin", "javascript:x", "http:/f.bin"}) {
+    for (const char *location : {"https://h.invalid/f.bin", "javascript:x", "http:/f.bin", "ftp:/f.bin"}) {
         EXPECT_EQ(ResolveHttpRedirect(location, "h.invalid", 80, target), THttpRedirectVerdict::OtherScheme)
             << location;
         EXPECT_NE(target.find("unsupported scheme"), std::string::npos);

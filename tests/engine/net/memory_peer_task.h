@@ -16,6 +16,16 @@
 #include "engine/core/piece_scheduler.h"
 #include "engine/net/peer_object.h"
 #include "engine/net/peer_task.h"
+#include "platform/tick.h"
+
+// Deleter for peers and addresses held in a std::unique_ptr by a test.
+struct Released {
+    void operator()(TRefObject *object) const
+    {
+        if (object != nullptr)
+            object->Release();
+    }
+};
 
 class TMemoryPeerTask : public IPeerTask,
                         public ITaskMeters,
@@ -293,3 +303,25 @@ private:
     const std::vector<TRef<TPeerId>> noCandidates;
     TPieceScheduler scheduler{*this, *this};
 };
+
+// Drives one peer like the pool does until the task holds every piece: a
+// peer that fails is reset and attached again, at most maxAttaches times in
+// all (attaches counts them). False when that or the rounds ran out.
+inline bool DriveUntilComplete(TMemoryPeerTask &task, TPeerObject &peer, TPeerId *address, int &attaches,
+                               int maxAttaches = 20)
+{
+    for (int round = 0; round < 400000 && !task.HasAllPieces(); ++round) {
+        if (!peer.IsConnected()) {
+            if (++attaches > maxAttaches)
+                return false;
+            peer.Reset();
+            if (!peer.AttachAddress(address))
+                continue;
+        }
+        if (!peer.DownloadTick())
+            peer.Reset();
+        else if (peer.tick.received == 0)
+            platform::SleepMs(1);
+    }
+    return task.HasAllPieces();
+}

@@ -63,11 +63,3 @@ public:
     int32_t port = 0;
     int32_t accepted = 0;
 };
-
-struct Released {
-    void operator()(TRefObject *object) const
-    {
-        if (object != nullptr)
-            object->Release();
-    }
-};
