@@ -10,7 +10,6 @@ namespace {
 constexpr int32_t kDownloadLimitKind = 1;
 constexpr int32_t kMinTaskLimitKBps = 10;
 constexpr uint32_t kFlowingSpeed = 1024;
-constexpr uint32_t kResourceListEvery = 600;
 
 } // namespace
 
@@ -90,8 +89,7 @@ std::string CPackageController::GetSpeedText()
         return "0 B/s";
     const uint32_t now = state;
     if (now == PACKAGE_CHECK_RECOVER) {
-        if (++speedRefreshes % kResourceListEvery == 0 && services.fetchResourceList)
-            services.fetchResourceList();
+        ScheduleResourceList();
         return std::string();
     }
     const bool flowingState = now == PACKAGE_PREPARING || now == PACKAGE_DOWNLOADING || now == PACKAGE_RESUME ||
@@ -111,12 +109,10 @@ std::string CPackageController::GetSpeedText()
         state = PACKAGE_DOWNLOADING;
         SpreadConnectionBudgets();
     }
-    if (state == PACKAGE_DOWNLOADING) {
-        if (++speedRefreshes % kResourceListEvery == 0 && services.fetchResourceList)
-            services.fetchResourceList();
-    } else {
+    if (state == PACKAGE_DOWNLOADING)
+        ScheduleResourceList();
+    else
         speedRefreshes = 0;
-    }
     // Under a limit the engine's one-second figures overshoot now and then;
     // the shown speed approaches the limit instead of jumping past it.
     const bool limited = speedLimitKBps > 0 && speedLimitKBps < kNoLimit;

@@ -54,6 +54,13 @@ void CPackageController::OnExit()
     // The check calls back into this object and the engine: it ends first,
     // and without the lock, which it may be waiting for.
     verifier->Stop();
+    // A speed refresh that began before the exit may still start a read:
+    // once it has left the lock, none can; the read then ends before the
+    // engine goes.
+    {
+        QAutoLock hold(lock);
+    }
+    reader->Stop();
 
     QAutoLock hold(lock);
     if (userExit) {

@@ -60,6 +60,16 @@ int32_t CEngineBinding::SetTaskPeerLimits(TTaskHandle handle, int32_t maxServers
     return ::SetTaskPeerLimits(handle, maxServers, maxPeers);
 }
 
+int32_t CEngineBinding::AddTaskMirror(TTaskHandle handle, const std::string &mirrorUrl, const std::string &hostName)
+{
+    return ::AddTaskMirror(handle, mirrorUrl.c_str(), hostName.c_str());
+}
+
+int32_t CEngineBinding::ClearTaskMirrors(TTaskHandle handle)
+{
+    return ::ClearTaskMirrors(handle);
+}
+
 void CEngineBinding::EnableHttpWrap(int32_t on)
 {
     ::EnableHttpWrap(on);

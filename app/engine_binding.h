@@ -16,6 +16,8 @@ public:
     int32_t IsTaskRunning(TTaskHandle handle, int32_t &running) override;
     int32_t SetTaskSpeedLimit(TTaskHandle handle, int32_t kind, int32_t value) override;
     int32_t SetTaskPeerLimits(TTaskHandle handle, int32_t maxServers, int32_t maxPeers) override;
+    int32_t AddTaskMirror(TTaskHandle handle, const std::string &mirrorUrl, const std::string &hostName) override;
+    int32_t ClearTaskMirrors(TTaskHandle handle) override;
     void EnableHttpWrap(int32_t on) override;
     int32_t SetListenPort(int32_t port) override;
     int32_t EnableListen(bool on) override;

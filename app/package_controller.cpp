@@ -10,11 +10,13 @@ CPackageController::CPackageController(const PackageManifest &manifest, const TC
 {
     verifier = std::make_unique<CVerificationThread>(*this, verification, this->manifest, services.files,
                                                      services.clock);
+    reader = std::make_unique<CResourceListReader>(this->services.fetchResourceList, *this);
 }
 
 CPackageController::~CPackageController()
 {
-    // The worker calls back into this object: it goes first.
+    // The workers call back into this object: they go first.
+    reader.reset();
     verifier.reset();
 }
 

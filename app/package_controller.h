@@ -18,6 +18,7 @@
 #include "app/program_resources.h"
 #include "app/recheck_list.h"
 #include "app/resource_extractor.h"
+#include "app/resource_list_reader.h"
 #include "app/shell_launcher.h"
 #include "app/verification_host.h"
 #include "app/verification_status.h"
@@ -45,9 +46,9 @@ struct TControllerServices {
     // Maps the listen port on the Internet gateway and returns it (0: none).
     // Without one the engine listens on no mapped port.
     std::function<int32_t()> mapPort;
-    // Starts a fetch of the remote resource list, every 600th speed refresh
-    // while downloading.
-    std::function<void()> fetchResourceList;
+    // Fetches the remote resource list's text on the reader's thread, while
+    // downloading or repairing. Without one the list is never read.
+    TResourceListFetch fetchResourceList;
     std::string connectionOverridePath = kConnectionOverrideFile;
 };
 
@@ -83,7 +84,7 @@ struct TPackageView {
 // 100 ms, Tick and GetSpeedText once a second, OnMainButton for its one
 // button (and for kInstallAfterCheckMessage), and OnExit when it closes.
 // Every operation may come from any thread; one lock orders them.
-class CPackageController : public IVerificationHost {
+class CPackageController : public IVerificationHost, public IResourceListTarget {
 public:
     static constexpr int32_t kNoLimit = 32767;
 
@@ -160,6 +161,13 @@ public:
     void LaunchInstallerVerified() override { LaunchInstaller(true); }
     void PostInstallAfterCheck() override;
 
+    // The remote resource list: its P2P switch and the mirrors of every file
+    // still to be fetched reach the engine under the controller's lock.
+    int ApplyResourceList(const TResourceList &list) override;
+    bool IsReadingResourceList() { return reader->IsRunning(); }
+    // The result of the last background read (CResourceListReader).
+    int32_t ResourceListResult() const { return reader->LastResult(); }
+
 private:
     // Start-up.
     int ExtractReportConfig(std::string &configPath);
@@ -189,6 +197,9 @@ private:
     void FileFinished(int index);
     void HandleEngineCode(int32_t code);
     void ReportWithStats(const std::string &code, const std::string &text);
+    // Starts a background read on the first speed refresh in the states
+    // that download (4, 11) and on every 600th after it.
+    void ScheduleResourceList();
 
     // Limits.
     int UnfinishedCount();
@@ -213,6 +224,7 @@ private:
     CResourceExtractor extractor;
     TVerificationStatus verification;
     std::unique_ptr<CVerificationThread> verifier;
+    std::unique_ptr<CResourceListReader> reader;
     QTMutex lock;
 
     std::atomic<uint32_t> state{0};

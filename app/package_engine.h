@@ -24,6 +24,10 @@ public:
     virtual int32_t IsTaskRunning(TTaskHandle handle, int32_t &running) = 0;
     virtual int32_t SetTaskSpeedLimit(TTaskHandle handle, int32_t kind, int32_t value) = 0;
     virtual int32_t SetTaskPeerLimits(TTaskHandle handle, int32_t maxServers, int32_t maxPeers) = 0;
+    // One HTTP mirror of the task's file, with the host name it is asked
+    // under ("null": its address).
+    virtual int32_t AddTaskMirror(TTaskHandle handle, const std::string &mirrorUrl, const std::string &hostName) = 0;
+    virtual int32_t ClearTaskMirrors(TTaskHandle handle) = 0;
     virtual void EnableHttpWrap(int32_t on) = 0;
     virtual int32_t SetListenPort(int32_t port) = 0;
     virtual int32_t EnableListen(bool on) = 0;

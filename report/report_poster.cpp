@@ -1,40 +1,11 @@
 #include "report/report_poster.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include <curl/curl.h>
 
-#include "engine/base/reserved_host.h"
+#include "report/curl_ready.h"
+#include "report/reserved_url.h"
 
 namespace {
-bool CurlReady()
-{
-    // Once per process, before the first handle, as libcurl asks.
-    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    return ready;
-}
-
-std::string LowerHostOf(const std::string &url)
-{
-    CURLU *parsed = curl_url();
-    if (parsed == nullptr)
-        return std::string();
-    std::string host;
-    char *part = nullptr;
-    if (curl_url_set(parsed, CURLUPART_URL, url.c_str(), CURLU_GUESS_SCHEME) == CURLUE_OK &&
-        curl_url_get(parsed, CURLUPART_HOST, &part, 0) == CURLUE_OK && part != nullptr) {
-        host = part;
-        curl_free(part);
-    }
-    curl_url_cleanup(parsed);
-    std::transform(host.begin(), host.end(), host.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    while (!host.empty() && host.back() == '.')
-        host.pop_back();
-    return host;
-}
-
 size_t CollectResponse(char *data, size_t size, size_t count, void *user)
 {
     auto *response = static_cast<std::string *>(user);
@@ -52,8 +23,7 @@ bool IsRefusedReportUrl(const std::string &url)
 {
     if (!CurlReady())
         return true;
-    std::string host = LowerHostOf(url);
-    return host.empty() || IsReservedHostName(host);
+    return IsReservedUrl(url);
 }
 
 TReportPost PostReportForm(const std::string &url, const std::string &body)

@@ -18,6 +18,7 @@ enum CliExitCode : int {
     CLI_FOLDER_REFUSED = 9,
     CLI_CHECK_NOT_STARTED = 10,
     CLI_NO_PACKAGE = 11,
+    CLI_EXPIRED = 12,
 };
 
 enum class CliAction {

@@ -4,13 +4,10 @@
 #include <memory>
 #include <vector>
 
-#include "app/engine_binding.h"
-#include "app/local_file_system.h"
+#include "app/expiry_check.h"
 #include "app/package_controller.h"
 #include "app/package_manifest.h"
-#include "app/report_binding.h"
-#include "app/shell_launcher.h"
-#include "app/system_clock.h"
+#include "app/package_services.h"
 #include "cli/common/terminal_units.h"
 #include "cli/quarrowlight/cli_steps.h"
 #include "cli/quarrowlight/package_display.h"
@@ -50,15 +47,20 @@ int TakeInstanceLock(platform::InstanceLock &instance)
     return CLI_STARTUP_FAILED;
 }
 
+PackageManifest LoadedManifest()
+{
+    PackageManifest manifest;
+    LoadManifest(manifest);
+    return manifest;
+}
+
 class CPackageSession {
 public:
     explicit CPackageSession(const TCliOptions &options)
-        : options(options), display(stderr, platform::StandardErrorIsTerminal()),
+        : options(options), manifest(LoadedManifest()), display(stderr, platform::StandardErrorIsTerminal()),
           frontEnd(options.verify, [this](const std::string &line) { display.PrintMessage(line); }),
-          power(MakeSystemPowerControl()),
-          services(engine, report, frontEnd, files, clock, resources, *power, shell)
+          services(manifest, frontEnd)
     {
-        LoadManifest(manifest);
     }
 
     int Run()
@@ -68,7 +70,7 @@ public:
                 "Stamp a package into it with qlpack: qlpack package.ini quarrowlight-cli quarrowlight-stamped");
             return CLI_NO_PACKAGE;
         }
-        controller = std::make_unique<CPackageController>(manifest, services);
+        controller = std::make_unique<CPackageController>(manifest, services.Services());
         const int started = controller->StartUp();
         if (started < 0) {
             Say("start-up failed (see the messages above)");
@@ -76,7 +78,9 @@ public:
             controller->OnExit();
             return CLI_STARTUP_FAILED;
         }
-        int code = ApplyOptions(started > 0);
+        int code = started == 0 ? CheckExpiry() : CLI_DONE;
+        if (code == CLI_DONE)
+            code = ApplyOptions(started > 0);
         if (code == CLI_DONE) {
             const TCliStep end = Loop();
             Show(true);
@@ -94,6 +98,18 @@ public:
     }
 
 private:
+    // Before a first start the publisher may have retired this build: its
+    // message and page are shown and no task is made.
+    int CheckExpiry()
+    {
+        std::string message, page;
+        if (!ReadExpiry(manifest.resourceListUrl, message, page))
+            return CLI_DONE;
+        display.PrintMessage(message);
+        Say(page.empty() ? "this build has expired" : "this build has expired; see " + page);
+        return CLI_EXPIRED;
+    }
+
     int ApplyOptions(bool reopened)
     {
         if (!options.saveDir.empty()) {
@@ -164,17 +180,10 @@ private:
     }
 
     const TCliOptions &options;
-    PackageManifest manifest;
+    const PackageManifest manifest;
     CPackageDisplay display;
     CTerminalFrontEnd frontEnd;
-    CEngineBinding engine;
-    CReportBinding report;
-    CLocalFileSystem files;
-    CSystemClock clock;
-    CProgramResources resources;
-    std::unique_ptr<IPowerControl> power;
-    CSystemShellLauncher shell;
-    TControllerServices services;
+    CPackageServices services;
     std::unique_ptr<CPackageController> controller;
     TCliProgress progress;
 };

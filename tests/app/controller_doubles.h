@@ -22,6 +22,7 @@
 #include "engine/base/quarrowlight_log.h"
 #include "platform/diagnostic_sink.h"
 #include "platform/ini.h"
+#include "platform/tick.h"
 #include "tests/app/app_test_support.h"
 
 // One list of calls shared by the doubles, so tests can check the order
@@ -123,6 +124,22 @@ public:
         task->maxServers = maxServers;
         task->maxPeers = maxPeers;
         ++peerLimitCalls;
+        return ENGINE_OK;
+    }
+    int32_t AddTaskMirror(TTaskHandle handle, const std::string &mirrorUrl, const std::string &hostName) override
+    {
+        FakeTask *task = Find(handle);
+        if (task == nullptr)
+            return ENGINE_UNKNOWN_TASK;
+        journal.push_back("AddTaskMirror " + std::string(task->param.targetPath) + " " + mirrorUrl + " " + hostName);
+        return ENGINE_OK;
+    }
+    int32_t ClearTaskMirrors(TTaskHandle handle) override
+    {
+        FakeTask *task = Find(handle);
+        if (task == nullptr)
+            return ENGINE_UNKNOWN_TASK;
+        journal.push_back("ClearTaskMirrors " + std::string(task->param.targetPath));
         return ENGINE_OK;
     }
     void EnableHttpWrap(int32_t on) override { httpWrap = on; }
@@ -408,7 +425,15 @@ protected:
     {
         TControllerServices services{engine, report, frontEnd, files, clock, resources, power, shell};
         services.connectionOverridePath = scratch.Path("link.ini");
-        services.fetchResourceList = [this] { ++resourceListFetches; };
+        services.fetchResourceList = [this](std::string &text, const std::function<bool()> &cancelled) {
+            ++resourceListFetches;
+            while (holdResourceList && !cancelled())
+                platform::SleepMs(1);
+            if (cancelled())
+                journal.push_back("resource list read cancelled");
+            text = resourceListText;
+            return !resourceListText.empty() && !cancelled();
+        };
         controller = std::make_unique<CPackageController>(manifest, services);
         return *controller;
     }
@@ -494,6 +519,11 @@ protected:
     RecordingShell shell;
     PackageManifest manifest;
     std::vector<std::string> logLines;
-    int resourceListFetches = 0;
+    // Counted on the reader's thread.
+    std::atomic<int> resourceListFetches{0};
+    // What the fetch answers; empty: the fetch fails.
+    std::string resourceListText;
+    // While set, the fetch waits until it is cancelled or the flag drops.
+    std::atomic<bool> holdResourceList{false};
     std::unique_ptr<CPackageController> controller;
 };

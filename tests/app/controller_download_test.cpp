@@ -406,19 +406,4 @@ TEST_F(ControllerTest, StatusTextsFollowTheVerification)
     EXPECT_EQ(controller->GetFileView(0).done, true);
 }
 
-TEST_F(ControllerTest, ResourceListIsFetchedEverySixHundredthRefreshWhileDownloading)
-{
-    StartDownload();
-    SetFlowing(0, 5000);
-    for (int i = 0; i < 1200; ++i)
-        controller->GetSpeedText();
-    EXPECT_EQ(resourceListFetches, 2);
-    controller->SetState(5);
-    controller->GetSpeedText();
-    controller->SetState(4);
-    for (int i = 0; i < 599; ++i)
-        controller->GetSpeedText();
-    EXPECT_EQ(resourceListFetches, 2);
-}
-
 } // namespace

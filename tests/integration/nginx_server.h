@@ -23,6 +23,9 @@ struct TNginxOptions {
     std::string httpDirectives;
     // 0 picks a free port.
     int port = 0;
+    // Parameters of each listen directive (" ssl" with ssl_certificate in
+    // serverDirectives serves https).
+    std::string listenParameters;
 };
 
 class TNginxServer {
@@ -97,7 +100,7 @@ private:
         c << options.httpDirectives << "\n";
         c << "  server {\n";
         for (const std::string &address : options.addresses)
-            c << "    listen " << address << ":" << port << ";\n";
+            c << "    listen " << address << ":" << port << options.listenParameters << ";\n";
         c << "    root " << root.string() << ";\n";
         c << options.serverDirectives << "\n  }\n}\n";
         return c.str();

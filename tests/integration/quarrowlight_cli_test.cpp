@@ -76,6 +76,8 @@ protected:
     {
         std::ofstream ini(scratch.path / "package.ini");
         ini << "[package]\nannounce = " << nginx.Url("/announce") << "\n";
+        if (!resourceListUrl.empty())
+            ini << "resource_list_url = " << resourceListUrl << "\n";
         for (int i = 0; i < kFiles; ++i) {
             ini << "[file" << i << "]\nname = " << names[i] << "\nurl = " << nginx.Url("/" + names[i])
                 << "\npath = www/" << names[i] << "\n";
@@ -126,6 +128,7 @@ protected:
     fs::path www;
     fs::path save;
     std::string program;
+    std::string resourceListUrl; // stamped when set
     std::string names[kFiles];
     std::string contents[kFiles];
     std::vector<std::pair<std::string, std::string>> savedEnvironment;
@@ -225,6 +228,24 @@ TEST_F(QuarrowlightCliTest, BadArgumentsAndARefusedSaveFolderExitWithTheirCodes)
             << said;
     }
     EXPECT_EQ(BytesOnDisk(), 0u);
+}
+
+TEST_F(QuarrowlightCliTest, AnExpiredBuildShowsItsMessageAndPageAndDownloadsNothing)
+{
+    WriteAll(www / "list.xml", "<project><configs><expire-info><expired>true</expired><message>此版本已停用</message>"
+                               "<url>http://127.0.0.1/new-version</url></expire-info></configs></project>");
+    resourceListUrl = nginx.Url("/list.xml");
+    ASSERT_NO_FATAL_FAILURE(Stamp());
+    std::string said;
+    EXPECT_EQ(Run({}, said), 12) << said;
+    EXPECT_NE(said.find("此版本已停用"), std::string::npos) << said;
+    EXPECT_NE(said.find("http://127.0.0.1/new-version"), std::string::npos) << said;
+    EXPECT_EQ(BytesOnDisk(), 0u);
+
+    // A list that does not say so lets the download begin.
+    WriteAll(www / "list.xml", "<project><configs><p2p-switch>on</p2p-switch></configs></project>");
+    EXPECT_EQ(Run({}, said), 0) << said;
+    ExpectPackageSaved();
 }
 
 } // namespace
