@@ -48,6 +48,8 @@ int CPackageController::StartUp()
         return -2;
     services.report.Collect(configPath, kGameId, kDownloaderVersion, kGameVersion, kChannel);
     services.engine.SetListenPort(services.mapPort ? services.mapPort() : 0);
+    // The stamped switch; QUARROWLIGHT_LAN in the environment overrides it.
+    services.engine.EnableLanDiscovery(manifest.lanDiscovery);
 
     for (int i = 0; i < kPackageFileCount; ++i) {
         std::memset(&param[i], 0, sizeof param[i]);

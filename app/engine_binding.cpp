@@ -85,6 +85,11 @@ int32_t CEngineBinding::EnableListen(bool on)
     return ::EnableListen(on);
 }
 
+int32_t CEngineBinding::EnableLanDiscovery(bool on)
+{
+    return ::EnableLanDiscovery(on);
+}
+
 uint64_t CEngineBinding::GetDiskFreeBytes(const std::string &path)
 {
     return ::GetDiskFreeBytes(path.c_str());

@@ -21,6 +21,7 @@ public:
     void EnableHttpWrap(int32_t on) override;
     int32_t SetListenPort(int32_t port) override;
     int32_t EnableListen(bool on) override;
+    int32_t EnableLanDiscovery(bool on) override;
     uint64_t GetDiskFreeBytes(const std::string &path) override;
     int64_t GetFileDiskSize(const std::string &path) override;
 };

@@ -31,6 +31,7 @@ public:
     virtual void EnableHttpWrap(int32_t on) = 0;
     virtual int32_t SetListenPort(int32_t port) = 0;
     virtual int32_t EnableListen(bool on) = 0;
+    virtual int32_t EnableLanDiscovery(bool on) = 0;
     virtual uint64_t GetDiskFreeBytes(const std::string &path) = 0;
     virtual int64_t GetFileDiskSize(const std::string &path) = 0;
 };

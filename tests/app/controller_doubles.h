@@ -153,6 +153,11 @@ public:
         listening = on;
         return ENGINE_OK;
     }
+    int32_t EnableLanDiscovery(bool on) override
+    {
+        lanDiscovery = on;
+        return ENGINE_OK;
+    }
     uint64_t GetDiskFreeBytes(const std::string &) override { return freeBytes; }
     int64_t GetFileDiskSize(const std::string &path) override
     {
@@ -194,6 +199,7 @@ public:
     int32_t httpWrap = 0;
     int32_t listenPort = -1;
     bool listening = false;
+    bool lanDiscovery = false;
     int peerLimitCalls = 0;
     // Read by tests while the verification worker may be reopening a task.
     std::atomic<int> recoverCalls{0};

@@ -15,9 +15,18 @@ TEST_F(ControllerTest, FreshStartWaitsForTheUserWithEverythingDerived)
     EXPECT_EQ(controller->GetSaveFolder(), SaveFolder());
     EXPECT_EQ(engine.Count("InitEngine"), 0);
     EXPECT_EQ(engine.listenPort, 0);
+    EXPECT_FALSE(engine.lanDiscovery) << "off unless the package is stamped with it";
     EXPECT_EQ(report.configPath, DataFolder() + "/dataupload.qlconf");
     EXPECT_EQ(report.collectedGameId, "991002359");
     EXPECT_TRUE(Logged("=====================正在初始化====================="));
+}
+
+TEST_F(ControllerTest, StampedLanDiscoveryIsHandedToTheEngine)
+{
+    manifest.lanDiscovery = true;
+    Make();
+    EXPECT_EQ(controller->StartUp(), 0);
+    EXPECT_TRUE(engine.lanDiscovery);
 }
 
 TEST_F(ControllerTest, ReportConfigurationDecidesWhetherStartUpGoesOn)
