@@ -84,6 +84,11 @@ bool FetchText(const TTextFetch &request, std::string &body, std::string &error,
 {
     body.clear();
     code = 0;
+    // A package stamped without a list has nothing to fetch: no failure to tell.
+    if (request.url.empty()) {
+        error = "no URL";
+        return false;
+    }
     if (!IsWebUrl(request.url) || IsReservedUrl(request.url))
         return Fail(request.url, "refused", error);
     if (!CurlReady())

@@ -24,6 +24,7 @@ inline constexpr int kMaxFetchRedirects = 5;
 inline constexpr long kFetchConnectSeconds = 10;
 
 // True with the body when the transfer worked and the answer is not 400 to
-// 599; otherwise error holds "Failed to get " + the URL. code is the last
+// 599; otherwise error holds "Failed to get " + the URL ("no URL", without
+// a word on standard error, when the URL is empty). code is the last
 // answer's HTTP code (0 without one).
 bool FetchText(const TTextFetch &request, std::string &body, std::string &error, long &code);
