@@ -51,20 +51,6 @@ bool WaitAccepts(const std::string &address, int port)
     return false;
 }
 
-// Waits for a child within the limit; one that overstays is stopped and
-// counts as failed.
-int WaitExit(int pid, uint32_t limitMs = kWaitMs)
-{
-    platform::ChildResult result;
-    for (uint32_t waited = 0; waited < limitMs; waited += 50) {
-        if (platform::ChildHasEnded(pid, result))
-            return result.exitCode;
-        platform::SleepMs(50);
-    }
-    platform::StopChildProcess(pid);
-    return -2;
-}
-
 // Starts a program with its standard error (and output) in a log file.
 int StartLogged(const fs::path &log, std::vector<std::string> argv)
 {
@@ -202,7 +188,7 @@ TEST_F(BtInteropTest, Aria2cFetchesFromQlget)
     argv.insert(argv.end(), {"--dir=" + dir.string(), "--seed-time=0", torrent.string()});
     uint32_t started = platform::TickCount();
     int pid = StartLogged(Dir() / "aria2c-leech.log", argv);
-    ASSERT_EQ(WaitExit(pid), 0) << ReadAll(Dir() / "aria2c-leech.log");
+    ASSERT_EQ(WaitExitWithin(pid, kWaitMs), 0) << ReadAll(Dir() / "aria2c-leech.log");
     std::printf("[ aria2c   ] leeched in %.1f s\n", (platform::TickCount() - started) / 1000.0);
     EXPECT_EQ(Md5Hex(ReadAll(dir / "data.bin")), md5);
 }
@@ -216,7 +202,7 @@ TEST_F(BtInteropTest, LibtorrentFetchesFromQlget)
                           {kPython, std::string(QL_SOURCE_DIR) + "/tests/integration/libtorrent_leech.py", "--torrent",
                            torrent.string(), "--save", dir.string(), "--interface", "127.0.0.5", "--peer",
                            "127.0.0.1:" + std::to_string(seedPort)});
-    ASSERT_EQ(WaitExit(pid), 0) << ReadAll(Dir() / "libtorrent.log");
+    ASSERT_EQ(WaitExitWithin(pid, kWaitMs), 0) << ReadAll(Dir() / "libtorrent.log");
     std::printf("[ libtorrent ] leeched in %.1f s\n", (platform::TickCount() - started) / 1000.0);
     EXPECT_EQ(Md5Hex(ReadAll(dir / "data.bin")), md5);
 }
@@ -283,7 +269,7 @@ TEST_F(BtInteropTest, SeedingQlgetStopsCleanlyOnInterrupt)
 {
     ASSERT_GT(seedingQlget, 0);
     ASSERT_TRUE(platform::InterruptChildProcess(seedingQlget));
-    int status = WaitExit(seedingQlget, 30000);
+    int status = WaitExitWithin(seedingQlget, 30000);
     seedingQlget = -1;
     EXPECT_EQ(status, 0) << ReadAll(seedLog);
     EXPECT_EQ(Md5Hex(ReadAll(Dir() / "qlseed" / "data.bin")), md5);

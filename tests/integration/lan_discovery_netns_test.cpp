@@ -82,18 +82,6 @@ public:
     std::string a, b, bridge;
 };
 
-int WaitExit(int pid, uint32_t limitMs)
-{
-    platform::ChildResult result;
-    for (uint32_t waited = 0; waited < limitMs; waited += 50) {
-        if (platform::ChildHasEnded(pid, result))
-            return result.exitCode;
-        platform::SleepMs(50);
-    }
-    platform::StopChildProcess(pid);
-    return -2;
-}
-
 class LanDiscoveryNetnsTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -139,7 +127,7 @@ protected:
         int pid = network.Start(network.b, lan, leechLog,
                                 {QLGET_PROGRAM, "--torrent", torrent.string(), "--port", std::to_string(kPeerPort),
                                  "-o", (scratch.path / "b" / "data.bin").string(), "http://127.0.0.1:1/data.bin"});
-        return WaitExit(pid, limitMs);
+        return WaitExitWithin(pid, limitMs);
     }
 
     TScratch scratch;
