@@ -7,8 +7,6 @@
 // namespace, and no multicast leaves the test's namespaces.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <string>
 #include <vector>
 
@@ -17,6 +15,7 @@
 #include "platform/run_program.h"
 #include "platform/tick.h"
 #include "tests/integration/download_fixture.h"
+#include "tests/integration/network_namespace.h"
 #include "tests/integration/qlget_program.h"
 
 namespace {
@@ -25,15 +24,6 @@ constexpr size_t kFileSize = 3 * 262144 + 777;
 constexpr uint32_t kWaitMs = 120000;
 constexpr int kPeerPort = 46881;
 constexpr int kHttpPort = 18080;
-// Child processes are started without a PATH search.
-const std::string kIp = "/usr/sbin/ip";
-
-bool RunQuietly(const std::vector<std::string> &argv)
-{
-    std::string output;
-    return platform::RunProgram(argv, &output) == 0;
-}
-
 // Two hosts, 192.168.77.1 and .2, on a bridge; every name carries the pid.
 class TLanNetwork {
 public:
@@ -47,12 +37,12 @@ public:
     ~TLanNetwork()
     {
         for (const std::string &name : {a, b, bridge})
-            RunQuietly({kIp, "netns", "delete", name});
+            RunQuietly({kIpProgram, "netns", "delete", name});
     }
     bool Build()
     {
-        if (!RunQuietly({kIp, "netns", "add", a}) || !RunQuietly({kIp, "netns", "add", b}) ||
-            !RunQuietly({kIp, "netns", "add", bridge}))
+        if (!RunQuietly({kIpProgram, "netns", "add", a}) || !RunQuietly({kIpProgram, "netns", "add", b}) ||
+            !RunQuietly({kIpProgram, "netns", "add", bridge}))
             return false;
         return Link("va", a, "ba") && Link("vb", b, "bb") &&
                In(bridge, "ip link add br0 type bridge && ip link set br0 up && ip link set ba master br0 && "
@@ -60,23 +50,17 @@ public:
                In(a, "ip link set lo up && ip addr add 192.168.77.1/24 dev va && ip link set va up") &&
                In(b, "ip link set lo up && ip addr add 192.168.77.2/24 dev vb && ip link set vb up");
     }
-    bool In(const std::string &ns, const std::string &script)
-    {
-        return RunQuietly({kIp, "netns", "exec", ns, "sh", "-c", script});
-    }
+    bool In(const std::string &ns, const std::string &script) { return RunInNamespace(ns, script); }
     // A veth from host's namespace to the bridge's.
     bool Link(const std::string &end, const std::string &host, const std::string &bridgeEnd)
     {
-        return RunQuietly({kIp, "link", "add", end, "netns", host, "type", "veth", "peer", "name", bridgeEnd, "netns",
+        return RunQuietly({kIpProgram, "link", "add", end, "netns", host, "type", "veth", "peer", "name", bridgeEnd, "netns",
                            bridge});
     }
     // argv run inside namespace ns with QUARROWLIGHT_LAN set, its output in log.
     int Start(const std::string &ns, const std::string &lan, const fs::path &log, const std::vector<std::string> &argv)
     {
-        std::vector<std::string> shell{kIp, "netns", "exec", ns, "/usr/bin/env", "QUARROWLIGHT_LAN=" + lan,
-                                       "/bin/sh", "-c", "exec \"$0\" \"$@\" >\"" + log.string() + "\" 2>&1"};
-        shell.insert(shell.end(), argv.begin(), argv.end());
-        return platform::StartChildProcess(shell);
+        return StartInNamespace(ns, log, argv, {"QUARROWLIGHT_LAN=" + lan});
     }
 
     std::string a, b, bridge;
@@ -86,7 +70,7 @@ class LanDiscoveryNetnsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (geteuid() != 0 || !fs::exists(kIp))
+        if (!NamespacesAvailable())
             GTEST_SKIP() << "network namespaces need root and iproute2";
         ASSERT_TRUE(network.Build()) << "could not build the test's namespaces";
         fs::create_directories(scratch.path / "www");
@@ -105,7 +89,7 @@ protected:
     // Engine A: fetches the file from a server in its own namespace, then serves.
     void StartSeeder(const std::string &lan)
     {
-        pids.push_back(platform::StartChildProcess({kIp, "netns", "exec", network.a, "/usr/bin/python3", "-m",
+        pids.push_back(platform::StartChildProcess({kIpProgram, "netns", "exec", network.a, "/usr/bin/python3", "-m",
                                                     "http.server", std::to_string(kHttpPort), "--bind", "127.0.0.1",
                                                     "-d", (scratch.path / "www").string()}));
         fs::create_directories(scratch.path / "a");
