@@ -49,12 +49,15 @@ inline bool RunChild(const std::vector<std::string> &argv, platform::ChildResult
     return pid > 0 && platform::WaitChild(pid, result) && result.exitCode == 0;
 }
 
-// One timed run. The previous output is removed and everything synced
-// before the clock starts, so no run pays for the one before it.
+// One timed run. The output's folder (the tools' alone) is emptied, so
+// that no state or control file of a previous run is resumed, and
+// everything synced before the clock starts, so no run pays for the one
+// before it.
 inline TRun Measure(const std::string &tool, const std::vector<std::string> &argv, const fs::path &output, int64_t size)
 {
     std::error_code ignored;
-    fs::remove(output, ignored);
+    for (const fs::directory_entry &entry : fs::directory_iterator(output.parent_path(), ignored))
+        fs::remove_all(entry.path(), ignored);
     platform::ChildResult synced;
     RunChild({"/bin/sync"}, synced);
     TRun run;
