@@ -1,6 +1,7 @@
 // qlget against real BitTorrent clients on loopback: it fetches from aria2c
-// seeders, serves aria2c and libtorrent, fetches from another qlget behind
-// the HTTP disguise, mixes nginx with peers, and shrugs off hostile peers.
+// seeders, serves aria2c and libtorrent, leeches beside aria2c, fetches
+// from another qlget behind the HTTP disguise, mixes nginx with peers, and
+// shrugs off hostile peers.
 // Each counterpart has its own 127.0.0.x; the seeders and a seeding qlget
 // are started once for the whole binary.
 #include <gtest/gtest.h>
@@ -190,6 +191,32 @@ TEST_F(BtInteropTest, Aria2cFetchesFromQlget)
     int pid = StartLogged(Dir() / "aria2c-leech.log", argv);
     ASSERT_EQ(WaitExitWithin(pid, kWaitMs), 0) << ReadAll(Dir() / "aria2c-leech.log");
     std::printf("[ aria2c   ] leeched in %.1f s\n", (platform::TickCount() - started) / 1000.0);
+    EXPECT_EQ(Md5Hex(ReadAll(dir / "data.bin")), md5);
+}
+
+TEST_F(BtInteropTest, QlgetAndAria2cFetchTogether)
+{
+    // Two leechers at once: aria2c is told of the seeding qlget by the
+    // tracker, the leeching qlget of the aria2c seeders and of the aria2c
+    // leecher, so pieces travel between the two leechers as well.
+    fs::path dir = Dir() / "together-aria2c";
+    const std::string address = "127.0.0.11";
+    int port = FreePortOn(address);
+    std::vector<std::string> argv = Aria2cCommon(address, port);
+    argv.insert(argv.end(), {"--dir=" + dir.string(), "--seed-time=0", torrent.string()});
+    int aria2c = StartLogged(Dir() / "together-aria2c.log", argv);
+    ASSERT_TRUE(WaitAccepts(address, port)) << ReadAll(Dir() / "together-aria2c.log");
+
+    std::string output;
+    fs::path out = Dir() / "together-qlget" / "data.bin";
+    fs::create_directories(out.parent_path());
+    int status = Leech(out,
+                       {"--peer", seeders[0].Node(), "--peer", seeders[1].Node(), "--peer",
+                        "btnode://" + address + ":" + std::to_string(port)},
+                       output);
+    EXPECT_EQ(WaitExitWithin(aria2c, kWaitMs), 0) << ReadAll(Dir() / "together-aria2c.log");
+    ASSERT_EQ(status, 0) << output;
+    EXPECT_EQ(Md5Hex(ReadAll(out)), md5);
     EXPECT_EQ(Md5Hex(ReadAll(dir / "data.bin")), md5);
 }
 
