@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
 # The demo: builds the downloader, makes a small game package (an installer
 # script and five volumes of random data, with torrents), serves it from
-# nginx on 127.0.0.1, stamps quarrowlight-cli with it, and downloads,
-# verifies and installs it. Nothing leaves this machine and nothing keeps
-# running afterwards. QL_DEMO_VOLUME_MIB sets the size of each volume
-# (default 60); QL_DEMO_KEEP=1 keeps the work folder.
+# nginx on 127.0.0.1 (slowed, so that peers matter) and from two aria2c
+# seeders on 127.0.0.2 and 127.0.0.3 holding the volumes, found through
+# opentracker, stamps quarrowlight-cli with it, and downloads, verifies and
+# installs it. Nothing leaves this machine and nothing keeps running
+# afterwards. QL_DEMO_VOLUME_MIB sets the size of each volume (default 60);
+# QL_DEMO_KEEP=1 keeps the work folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
 
 volume_mib=${QL_DEMO_VOLUME_MIB:-60}
+# Each connection to nginx is held to this, so that servers and peers both count.
+server_kib=2048
 [[ "$volume_mib" =~ ^[1-9][0-9]*$ ]] || { echo "demo: QL_DEMO_VOLUME_MIB must be a whole number of MiB" >&2; exit 2; }
 
 echo "== set-up and build"
@@ -19,12 +23,15 @@ cmake --build --preset release -j "$(nproc)" --target quarrowlight-cli qlpack >/
 bin="$repo/build/release"
 
 work=$(mktemp -d /tmp/quarrowlight-demo.XXXXXX)
-nginx_pid=
+# Every server and peer the demo starts, stopped by its own id at the end.
+pids=()
 cleanup() {
-  if [ -n "$nginx_pid" ] && kill -0 "$nginx_pid" 2>/dev/null; then
-    kill "$nginx_pid"
-    wait "$nginx_pid" 2>/dev/null || true
-  fi
+  for pid in "${pids[@]}"; do
+    if kill -0 "$pid" 2>/dev/null; then
+      kill "$pid"
+      wait "$pid" 2>/dev/null || true
+    fi
+  done
   if [ "${QL_DEMO_KEEP:-}" = 1 ]; then
     echo "demo: work folder kept: $work"
   else
@@ -50,11 +57,26 @@ for i in 1 2 3 4 5; do
   volumes+=("$name")
 done
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+free_port() {
+  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+}
+port=$(free_port)
 base="http://127.0.0.1:$port"
+tracker_port=$(free_port)
+announce="http://127.0.0.1:$tracker_port/announce"
+
+# The volumes' torrents announce to the demo's tracker; the seeders hold the
+# same torrents. opentracker drops to nobody: its list must be readable.
+mkdir -p "$work/torrents"
+chmod 755 "$work" "$work/torrents"
+for name in "${volumes[@]}"; do
+  mktorrent -l 20 -a "$announce" -o "$work/torrents/$name.torrent" "$package/$name" >/dev/null
+  aria2c -S "$work/torrents/$name.torrent" | awk '/^Info Hash:/ { print $3 }'
+done >"$work/torrents/whitelist"
+chmod 644 "$work/torrents/whitelist"
 {
   echo "[package]"
-  echo "announce = $base/announce"
+  echo "announce = $announce"
   echo "[file0]"
   echo "name = $installer"
   echo "url = $base/$installer"
@@ -65,11 +87,12 @@ base="http://127.0.0.1:$port"
     echo "name = $name"
     echo "url = $base/$name"
     echo "path = $name"
+    echo "torrent = $work/torrents/$name.torrent"
     i=$((i + 1))
   done
 } >"$package/package.ini"
 
-echo "== serving it from nginx on 127.0.0.1:$port"
+echo "== serving it from nginx on 127.0.0.1:$port at $server_kib KiB/s a connection"
 mkdir -p "$work/nginx"
 cat >"$work/nginx/nginx.conf" <<EOF
 daemon off;
@@ -90,15 +113,36 @@ http {
   server {
     listen 127.0.0.1:$port;
     root $package;
+    limit_rate ${server_kib}k;
   }
 }
 EOF
 /usr/sbin/nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/error.log" &
-nginx_pid=$!
+pids+=($!)
 for _ in $(seq 100); do
   curl -s -o /dev/null "$base/$installer" && break
   sleep 0.05
 done
+
+echo "== opentracker on 127.0.0.1:$tracker_port, aria2c seeders of the volumes on 127.0.0.2 and 127.0.0.3"
+/usr/bin/opentracker -i 127.0.0.1 -p "$tracker_port" -P "$tracker_port" -w "$work/torrents/whitelist" \
+  >"$work/opentracker.log" 2>&1 &
+pids+=($!)
+if ! python3 "$repo/scripts/demo_tracker_wait.py" loaded "$tracker_port" "$work/torrents/whitelist"; then
+  echo "demo: opentracker did not take the torrents" >&2
+  exit 1
+fi
+for n in 2 3; do
+  /usr/bin/aria2c --dir="$package" --interface="127.0.0.$n" --listen-port="$(free_port)" --seed-ratio=0.0 \
+    --bt-seed-unverified=true --bt-tracker-interval=1 --enable-dht=false --bt-enable-lpd=false \
+    --enable-peer-exchange=false --quiet=true "$work"/torrents/*.torrent >"$work/seeder-$n.log" 2>&1 &
+  pids+=($!)
+done
+# The probe is listed too, at 127.0.0.1, which the engine never dials.
+if ! python3 "$repo/scripts/demo_tracker_wait.py" seeded "$tracker_port" "$work/torrents/whitelist"; then
+  echo "demo: the seeders never reached the tracker" >&2
+  exit 1
+fi
 
 echo "== stamping quarrowlight-cli with the package"
 "$bin/tools/qlpack" "$package/package.ini" "$bin/cli/quarrowlight-cli" "$work/quarrowlight-cli"
@@ -114,7 +158,9 @@ chmod +x "$work/desktop/xdg-open"
 
 echo "== downloading, verifying and installing"
 start=$(date +%s.%N)
-status=0
+# The display (standard error) is kept for the summary; through tee it
+# prints a line every few seconds instead of redrawing one block.
+set +e
 (
   cd "$work"
   PATH="$work/desktop:$PATH" \
@@ -122,7 +168,9 @@ status=0
   QUARROWLIGHT_FAKE_SHUTDOWN=1 \
   QUARROWLIGHT_RENDEZVOUS=off QUARROWLIGHT_LAN=off QUARROWLIGHT_UPNP=off \
     ./quarrowlight-cli --save-dir "$work/save" --verify --install
-) || status=$?
+) 2>&1 | tee "$work/cli.log"
+status=${PIPESTATUS[0]}
+set -e
 end=$(date +%s.%N)
 
 echo "== summary"
@@ -146,12 +194,26 @@ seconds = max(end - start, 1e-3)
 print(f"  package {size / 1048576:.1f} MiB in {seconds:.1f} s (download and check), "
       f"average {size / 1048576 / seconds:.1f} MiB/s")
 EOF
+# The last total line says where the bytes came from (-a: the status texts
+# are not ASCII, and grep would take the log for binary).
+total=$(grep -a '^total' "$work/cli.log" | tail -n 1 || true)
+from_servers=$(sed -n 's/.*  servers \(.*\)  peers .*/\1/p' <<<"$total")
+from_peers=$(sed -n 's/.*  peers \(.*\)$/\1/p' <<<"$total")
+echo "  bytes from servers: ${from_servers:-unknown}, from peers: ${from_peers:-unknown}"
+sources_ok=1
+for amount in "$from_servers" "$from_peers"; do
+  if [ -z "$amount" ] || [ "$amount" = "0 B" ]; then
+    sources_ok=0
+    echo "  one kind of source delivered nothing"
+  fi
+done
 if [ -f "$work/save/installed.marker" ]; then
   echo "  installer ran: $work/save/installed.marker"
 else
   echo "  installer did not run"
 fi
-if [ "$status" -ne 0 ] || [ "$mismatches" -ne 0 ] || [ ! -f "$work/save/installed.marker" ]; then
+if [ "$status" -ne 0 ] || [ "$mismatches" -ne 0 ] || [ ! -f "$work/save/installed.marker" ] ||
+   [ "$sources_ok" -ne 1 ]; then
   echo "demo: FAILED (quarrowlight-cli exit $status)"
   exit 1
 fi
