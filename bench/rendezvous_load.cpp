@@ -8,6 +8,7 @@
 //
 //   bench_rendezvous_load [--hosts N] [--rate PER_SECOND] [--ports N] [--server PATH]
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -139,15 +140,11 @@ public:
             platform::OsSetReceiveBuffer(sockets.back()->Handle(), 4 << 20);
         }
         received.resize(kBatch);
-        for (auto &slot : received) {
-            slot.data = new uint8_t[512];
-            slot.capacity = 512;
+        receiveBuffers.resize(kBatch);
+        for (int i = 0; i < kBatch; ++i) {
+            received[i].data = receiveBuffers[i].data();
+            received[i].capacity = receiveBuffers[i].size();
         }
-    }
-    ~TLoad()
-    {
-        for (auto &slot : received)
-            delete[] slot.data;
     }
 
     bool Ready() const
@@ -300,6 +297,7 @@ private:
     int perPort = 1;
     std::vector<std::unique_ptr<QUdpSocket>> sockets;
     std::vector<platform::DatagramSlot> received;
+    std::vector<std::array<uint8_t, 512>> receiveBuffers;
     uint8_t outgoing[kBatch][kIntroductionMaxBytes];
     std::vector<uint8_t> answered;
     uint64_t answers = 0;
