@@ -80,6 +80,14 @@ int32_t TFtpPeer::WaitHandle() const
     return TPeerObject::WaitHandle();
 }
 
+// Every step but the transfer waits for a reply, and each one found only
+// at the task's next service would cost the login and every new transfer
+// a service period.
+bool TFtpPeer::AwaitsReply() const
+{
+    return phase == PHASE_WAITING && step != STEP_TRANSFER && socket && socket->HasHandle();
+}
+
 void TFtpPeer::CloseData()
 {
     if (data)
