@@ -458,8 +458,10 @@ bool TFtpPeer::DeliverData()
             skip = 0;
     }
     // One consume for the lot: block by block would move the rest of a
-    // large buffer down for every block.
-    data->ConsumeReceived(static_cast<int32_t>(used));
+    // large buffer down for every block. The buffer keeps its size: the next
+    // read fills it again at once, and shrinking it around the part-block
+    // left over would copy that part twice on every read.
+    data->ConsumeReceived(static_cast<int32_t>(used), true);
     if (move) {
         EngineLogFormat(LOG_CHANNEL_PEERS, "FTP source %.512s: next block at %lld, stream at %lld; new transfer",
                         address->url.c_str(), static_cast<long long>(requests.front().block * kBlockBytes),
