@@ -217,16 +217,17 @@ int64_t TWorkThread::Step()
 // connection at once instead of sleeping through the idle rounds of its
 // service period. A source that has just planned its next blocks of an
 // open range is waited on too: its last service only planned, but its
-// answer keeps flowing. Other sockets that delivered nothing at their last
-// service are not waited on (they may hold data nobody reads now), and a spent
-// allowance sleeps the whole pause, so the loop never spins.
+// answer keeps flowing; so is one that awaits a reply to a command. Other
+// sockets that delivered nothing at their last service are not waited on
+// (they may hold data nobody reads now), and a spent allowance sleeps the
+// whole pause, so the loop never spins.
 void TWorkThread::PauseRound()
 {
     int pause = static_cast<int>(firstRoundsDone ? roundPause : 6);
     std::vector<int> handles;
     if (DownloadAllowance() > 0) {
         for (TPeerObject *peer : connections) {
-            bool expectsData = peer->tick.received > 0 || peer->counters.pendingBlocks > 0;
+            bool expectsData = peer->tick.received > 0 || peer->counters.pendingBlocks > 0 || peer->AwaitsReply();
             if (expectsData && peer->IsConnected() && peer->WaitHandle() >= 0)
                 handles.push_back(peer->WaitHandle());
         }

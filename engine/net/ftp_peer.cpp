@@ -80,6 +80,14 @@ int32_t TFtpPeer::WaitHandle() const
     return TPeerObject::WaitHandle();
 }
 
+// Every step but the transfer waits for a reply, and each one found only
+// at the task's next service would cost the login and every new transfer
+// a service period.
+bool TFtpPeer::AwaitsReply() const
+{
+    return phase == PHASE_WAITING && step != STEP_TRANSFER && socket && socket->HasHandle();
+}
+
 void TFtpPeer::CloseData()
 {
     if (data)
@@ -450,8 +458,10 @@ bool TFtpPeer::DeliverData()
             skip = 0;
     }
     // One consume for the lot: block by block would move the rest of a
-    // large buffer down for every block.
-    data->ConsumeReceived(static_cast<int32_t>(used));
+    // large buffer down for every block. The buffer keeps its size: the next
+    // read fills it again at once, and shrinking it around the part-block
+    // left over would copy that part twice on every read.
+    data->ConsumeReceived(static_cast<int32_t>(used), true);
     if (move) {
         EngineLogFormat(LOG_CHANNEL_PEERS, "FTP source %.512s: next block at %lld, stream at %lld; new transfer",
                         address->url.c_str(), static_cast<long long>(requests.front().block * kBlockBytes),

@@ -60,6 +60,7 @@ public:
     bool IsTimedOut() override;
     void ReleaseRange() override;
     int32_t WaitHandle() const override;
+    bool AwaitsReply() const override;
 
     // Bytes to discard from the stream at position before the block that
     // starts at wanted; -1 when it lies behind or beyond kSkipReach.

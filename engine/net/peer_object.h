@@ -115,6 +115,8 @@ public:
     virtual bool IsConnected();
     // The handle a task may wait on for this peer's next data, -1 for none.
     virtual int32_t WaitHandle() const { return socket ? socket->WaitHandle() : -1; }
+    // A reply the peer cannot go on without is due on WaitHandle.
+    virtual bool AwaitsReply() const { return false; }
     virtual int32_t RemoteRate() { return 0; }
     virtual bool IsIdleLong() { return false; }
     virtual bool IsSeedLong() { return false; }

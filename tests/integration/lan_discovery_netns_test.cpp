@@ -3,10 +3,14 @@
 // namespaces joined by a bridge in a third, all named after this test's pid
 // and removed at the end. Engine A holds the file (from a server inside its
 // own namespace); engine B's only server is dead, so it can complete only
-// from A, found by LAN discovery alone. Nothing here touches the host
-// namespace, and no multicast leaves the test's namespaces.
+// from A, found by LAN discovery alone. A plain socket joined to the group
+// in B's namespace hears what reaches it there. Nothing here touches the
+// host namespace, and no multicast leaves the test's namespaces.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,6 +28,9 @@ constexpr size_t kFileSize = 3 * 262144 + 777;
 constexpr uint32_t kWaitMs = 120000;
 constexpr int kPeerPort = 46881;
 constexpr int kHttpPort = 18080;
+constexpr char kHostA[] = "192.168.77.1";
+constexpr char kHostB[] = "192.168.77.2";
+
 // Two hosts, 192.168.77.1 and .2, on a bridge; every name carries the pid.
 class TLanNetwork {
 public:
@@ -57,10 +64,14 @@ public:
         return RunQuietly({kIpProgram, "link", "add", end, "netns", host, "type", "veth", "peer", "name", bridgeEnd, "netns",
                            bridge});
     }
-    // argv run inside namespace ns with QUARROWLIGHT_LAN set, its output in log.
+    // argv run inside namespace ns with QUARROWLIGHT_LAN set to lan (unset
+    // when empty), its output in log.
     int Start(const std::string &ns, const std::string &lan, const fs::path &log, const std::vector<std::string> &argv)
     {
-        return StartInNamespace(ns, log, argv, {"QUARROWLIGHT_LAN=" + lan});
+        std::vector<std::string> env{"-u", "QUARROWLIGHT_LAN"};
+        if (!lan.empty())
+            env = {"QUARROWLIGHT_LAN=" + lan};
+        return StartInNamespace(ns, log, argv, env);
     }
 
     std::string a, b, bridge;
@@ -86,22 +97,58 @@ protected:
         for (int pid : pids)
             platform::StopChildProcess(pid);
     }
-    // Engine A: fetches the file from a server in its own namespace, then serves.
-    void StartSeeder(const std::string &lan)
+    // A server in A's namespace for the seeders.
+    void StartServer()
     {
         pids.push_back(platform::StartChildProcess({kIpProgram, "netns", "exec", network.a, "/usr/bin/python3", "-m",
                                                     "http.server", std::to_string(kHttpPort), "--bind", "127.0.0.1",
                                                     "-d", (scratch.path / "www").string()}));
-        fs::create_directories(scratch.path / "a");
-        seedLog = scratch.path / "a.log";
+    }
+    // An engine in A's namespace: fetches the file from the server, then
+    // serves it on port; name keeps its output and log apart.
+    void StartSeeder(const std::string &lan, const std::string &name = "a", int port = kPeerPort)
+    {
+        fs::create_directories(scratch.path / name);
+        seedLog = scratch.path / (name + ".log");
         pids.push_back(network.Start(network.a, lan, seedLog,
-                                     {QLGET_PROGRAM, "--torrent", torrent.string(), "--port", std::to_string(kPeerPort),
-                                      "--seed", "-o", (scratch.path / "a" / "data.bin").string(),
+                                     {QLGET_PROGRAM, "--torrent", torrent.string(), "--port", std::to_string(port),
+                                      "--seed", "-o", (scratch.path / name / "data.bin").string(),
                                       "http://127.0.0.1:" + std::to_string(kHttpPort) + "/data.bin"}));
         for (uint32_t waited = 0; waited < kWaitMs && ReadAll(seedLog).find("serving peers") == std::string::npos;
              waited += 100)
             platform::SleepMs(100);
         ASSERT_NE(ReadAll(seedLog).find("serving peers"), std::string::npos) << ReadAll(seedLog);
+    }
+    // A socket joined to the group on B's interface; one line per datagram
+    // heard, its source address first.
+    void StartListener()
+    {
+        heard = scratch.path / "heard.txt";
+        const std::string script = "import socket, sys\n"
+                                   "s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n"
+                                   "s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)\n"
+                                   "s.bind(('233.65.31.78', 31576))\n"
+                                   "s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,\n"
+                                   "             socket.inet_aton('233.65.31.78') + socket.inet_aton(sys.argv[2]))\n"
+                                   "out = open(sys.argv[1], 'w', buffering=1)\n"
+                                   "out.write('ready\\n')\n"
+                                   "while True:\n"
+                                   "    data, source = s.recvfrom(2048)\n"
+                                   "    out.write('%s %d\\n' % (source[0], len(data)))\n";
+        pids.push_back(platform::StartChildProcess(
+            {kIpProgram, "netns", "exec", network.b, "/usr/bin/python3", "-c", script, heard.string(), kHostB}));
+        for (uint32_t waited = 0; waited < 10000 && ReadAll(heard).find("ready") == std::string::npos; waited += 100)
+            platform::SleepMs(100);
+        ASSERT_NE(ReadAll(heard).find("ready"), std::string::npos) << "the listener did not join the group";
+    }
+    // Datagrams the listener heard from host.
+    int HeardFrom(const std::string &host)
+    {
+        std::istringstream lines(ReadAll(heard));
+        int count = 0;
+        for (std::string line; std::getline(lines, line);)
+            count += line.rfind(host + " ", 0) == 0 ? 1 : 0;
+        return count;
     }
     // Engine B: its only server is dead.
     int RunLeecher(const std::string &lan, uint32_t limitMs)
@@ -120,6 +167,7 @@ protected:
     fs::path torrent;
     fs::path seedLog;
     fs::path leechLog;
+    fs::path heard;
     std::vector<int> pids;
 };
 
@@ -127,18 +175,30 @@ protected:
 
 TEST_F(LanDiscoveryNetnsTest, AnEngineWhoseServerIsDeadCompletesFromAPeerFoundOnTheLan)
 {
-    ASSERT_NO_FATAL_FAILURE(StartSeeder("192.168.77.1"));
-    ASSERT_EQ(RunLeecher("192.168.77.2", kWaitMs), 0) << ReadAll(leechLog);
+    ASSERT_NO_FATAL_FAILURE(StartListener());
+    StartServer();
+    ASSERT_NO_FATAL_FAILURE(StartSeeder(kHostA));
+    ASSERT_EQ(RunLeecher(kHostB, kWaitMs), 0) << ReadAll(leechLog);
     EXPECT_EQ(Md5Hex(ReadAll(scratch.path / "b" / "data.bin")), Md5Hex(content));
     EXPECT_EQ(ReadAll(leechLog).find("peers 0 B)"), std::string::npos) << "the bytes came from the peer: "
                                                                           << ReadAll(leechLog);
+    // What the switched-off case relies on: the group carries A's datagrams
+    // to the socket next door.
+    EXPECT_GT(HeardFrom(kHostA), 0) << ReadAll(heard);
 }
 
 TEST_F(LanDiscoveryNetnsTest, SwitchedOffNothingIsFound)
 {
+    ASSERT_NO_FATAL_FAILURE(StartListener());
+    StartServer();
+    // Switched off, and left to a variable that is not set (qlget has no
+    // stamped switch): neither engine announces nor answers.
     ASSERT_NO_FATAL_FAILURE(StartSeeder("off"));
-    // A neither announces nor answers: B, with discovery on and its server
-    // dead, finds no one within three exchange periods and more.
-    EXPECT_NE(RunLeecher("192.168.77.2", 30000), 0) << ReadAll(leechLog);
+    ASSERT_NO_FATAL_FAILURE(StartSeeder("", "unset", kPeerPort + 1));
+    // B, with discovery on and its server dead, finds no one within three
+    // exchange periods and more.
+    EXPECT_NE(RunLeecher(kHostB, 30000), 0) << ReadAll(leechLog);
     EXPECT_FALSE(fs::exists(scratch.path / "b" / "data.bin"));
+    EXPECT_EQ(HeardFrom(kHostA), 0) << "nothing from A reaches the group: " << ReadAll(heard);
+    EXPECT_GT(HeardFrom(kHostB), 0) << "B's own announcements show the listener hears the group: " << ReadAll(heard);
 }

@@ -185,3 +185,62 @@ TEST_F(FtpPeerTest, ABusyReplyLowersTheAllowanceAndAnErrorBacksOff)
     ASSERT_EQ(task.penalties.size(), 1u);
     EXPECT_EQ(task.penalties[0].amount, 60);
 }
+
+TEST_F(FtpPeerTest, ARangeTakenMidStreamIsCutAndFetchedOnByANewTransferOnTheSameControlConnection)
+{
+    LogIn();
+    EXPECT_EQ(Command(), "pasv");
+    server.Send(server.Passive("127,0,0,1"));
+    EXPECT_EQ(Command(), "rest 0");
+    server.Send("350 Restarting\r\n");
+    EXPECT_EQ(Command(), "retr /pub/f.bin");
+    std::unique_ptr<QSocket> first = AcceptWithin(server.dataListener);
+    ASSERT_NE(first, nullptr);
+    server.Send("150 Opening\r\n");
+    // Three blocks, and the stream stays open as if more were on the way.
+    first->Send(content.data(), 3 * 16384);
+    for (int i = 0; i < 5000 && alive && task.writes < 3; ++i) {
+        first->Flush();
+        Tick();
+        platform::SleepMs(1);
+    }
+    ASSERT_EQ(task.writes, 3);
+
+    // A faster source took the rest of the range and has fetched blocks 3-4
+    // already; the scheduler takes the range back from this peer.
+    task.MarkPresent(3, 4, std::vector<uint8_t>(content.begin(), content.end()));
+    peer->ReleaseRange();
+    bool cut = false;
+    for (int i = 0; i < 5000 && !cut; ++i) {
+        cut = first->Receive() < 0;
+        Tick();
+        platform::SleepMs(1);
+    }
+    EXPECT_TRUE(cut) << "the stream of blocks nobody wants runs on";
+    server.Send("426 Transfer aborted\r\n");
+
+    // Block 5 lies within reading reach of where the stream stood, but that
+    // stream is gone: a new transfer starts there.
+    EXPECT_EQ(Command(), "pasv");
+    server.Send(server.Passive("127,0,0,1"));
+    EXPECT_EQ(Command(), "rest 81920");
+    server.Send("350 Restarting\r\n");
+    EXPECT_EQ(Command(), "retr /pub/f.bin");
+    std::unique_ptr<QSocket> second = AcceptWithin(server.dataListener);
+    ASSERT_NE(second, nullptr);
+    std::string rest = content.substr(81920);
+    second->Send(rest.data(), static_cast<int32_t>(rest.size()));
+    for (int i = 0; i < 5000 && second->SendLength() > 0 && second->Flush() >= 0; ++i)
+        platform::SleepMs(1);
+    second->Close();
+    server.Send("150 Opening\r\n226 Transfer complete\r\n");
+    for (int i = 0; i < 5000 && alive && !task.HasAllPieces(); ++i) {
+        Tick();
+        platform::SleepMs(1);
+    }
+    ASSERT_TRUE(task.HasAllPieces()) << "alive " << alive << " step " << peer->Step();
+    EXPECT_TRUE(std::string(task.data.begin(), task.data.end()) == content);
+    EXPECT_EQ(task.writes, 3 + 8) << "blocks the other source fetched came again";
+    EXPECT_EQ(server.control.Accept(), nullptr) << "the peer logged in again instead of moving its stream";
+    EXPECT_TRUE(task.penalties.empty());
+}
