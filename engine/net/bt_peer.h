@@ -57,6 +57,9 @@ public:
     const uint8_t *RemotePeerId() const override;
     void AnnouncePieces(const std::vector<uint32_t> &pieces) override;
 
+    // Blocks we asked for are on their way: the task waits on the socket
+    // rather than sleeping past them.
+    bool AwaitsReply() const override { return sentRequests > 0 && !remoteChokes; }
     bool RemoteChokes() const { return remoteChokes; }
     const std::vector<uint8_t> &RemoteHave() const { return remoteHave; }
     bool HandshakeDue() const { return stage == PEER_STAGE_CONNECTING; }
