@@ -157,6 +157,7 @@ void QStreamSockets::OnAck(QUSocket &socket, const TStreamPacket &packet, uint32
     if (socket.SendCount() != before) {
         FillSendWindow(socket);
         wire.Wake(socket.handle);
+        FinishClosing(socket);
     }
 }
 
@@ -173,6 +174,7 @@ void QStreamSockets::OnSingleAck(QUSocket &socket, const TStreamPacket &packet, 
     DropAcknowledged(socket);
     FillSendWindow(socket);
     wire.Wake(socket.handle);
+    FinishClosing(socket);
 }
 
 void QStreamSockets::SendAck(QUSocket &socket)

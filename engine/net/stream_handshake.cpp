@@ -289,12 +289,14 @@ void QStreamSockets::OnClose(QUSocket &socket, const TStreamPacket &packet, uint
     MarkClosed(socket, platform::WSAECONNRESET);
 }
 
-void QStreamSockets::Introduced(const uint8_t *tag, uint32_t ip, int32_t port)
+void QStreamSockets::Introduced(const uint8_t *tag, uint32_t ip, int32_t port, const uint8_t *newTag)
 {
     for (auto &entry : sockets) {
         QUSocket &socket = *entry.second;
         if (socket.state != STREAM_INTRODUCING || std::memcmp(socket.remoteIdentity, tag, kTagBytes) != 0)
             continue;
+        if (newTag != nullptr)
+            std::memcpy(socket.remoteIdentity, newTag, kTagBytes);
         socket.remoteIp = ip;
         socket.remotePort = port;
         socket.requestId = -1;
@@ -340,6 +342,10 @@ void QStreamSockets::ConnectionTimers()
     for (auto &entry : sockets) {
         QUSocket &socket = *entry.second;
         const uint32_t silent = now - socket.lastHeardTick;
+        if (socket.closing && socket.state == STREAM_CLOSED) {
+            expired.push_back(socket.handle); // it failed before its data was through
+            continue;
+        }
         switch (socket.state) {
         case STREAM_INTRODUCING:
         case STREAM_CONNECTING:

@@ -42,6 +42,9 @@ struct QUSocket {
     int32_t handle = 0;
     TStreamState state = STREAM_NEW;
     bool pending = false; // an incoming connection not yet handed out
+    // Closed by its owner with data still unacknowledged: it lives on,
+    // without a handle, until the data is through or the connection fails.
+    bool closing = false;
     bool incoming = false;
     bool connected = false;
     // The Winsock number a failed connect reports (refused or timed out).

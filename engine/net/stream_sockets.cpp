@@ -38,7 +38,7 @@ QUSocket *QStreamSockets::Find(int32_t handle)
 QUSocket *QStreamSockets::Live(int32_t handle)
 {
     QUSocket *socket = Find(handle);
-    return socket != nullptr && !socket->pending ? socket : nullptr;
+    return socket != nullptr && !socket->pending && !socket->closing ? socket : nullptr;
 }
 
 QUSocket *QStreamSockets::ByConnectionId(uint32_t id)
@@ -300,11 +300,28 @@ int32_t QStreamSockets::Close(int32_t handle)
         for (int32_t each : dropped)
             Remove(each);
     } else if (socket->connected && socket->state == STREAM_ESTABLISHED) {
-        SendClose(*socket);
-        SendClose(*socket);
+        // Closing at once would lose what the other side has not yet
+        // acknowledged: the socket stays until it has.
+        socket->closing = true;
+        FinishClosing(*socket);
+        return 0;
     }
     Remove(handle);
     return 0;
+}
+
+bool QStreamSockets::FinishClosing(QUSocket &socket)
+{
+    if (!socket.closing)
+        return false;
+    if (socket.state == STREAM_ESTABLISHED) {
+        if (socket.SendCount() > 0 || socket.BacklogBytes() > 0)
+            return false;
+        SendClose(socket);
+        SendClose(socket);
+    }
+    Remove(socket.handle);
+    return true;
 }
 
 void QStreamSockets::Reset()

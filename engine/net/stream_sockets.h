@@ -62,8 +62,9 @@ public:
 
     // A datagram the demultiplexer took for a transport packet.
     void HandleDatagram(const uint8_t *bytes, size_t length, uint32_t ip, int32_t port);
-    // The rendezvous server named where the host behind tag is.
-    void Introduced(const uint8_t *tag, uint32_t ip, int32_t port);
+    // The rendezvous server named where the host behind tag is (and, for an
+    // address-form tag, the identity found there as newTag).
+    void Introduced(const uint8_t *tag, uint32_t ip, int32_t port, const uint8_t *newTag = nullptr);
     // Sockets still waiting for answer requestId learnt nothing: they fail.
     void IntroductionUnanswered(int32_t requestId);
     // A punch arrived from ip:port, sent by the host with senderIdentity,
@@ -89,6 +90,9 @@ private:
     uint32_t NewAttempt();
     void Remove(int32_t handle);
     void MarkClosed(QUSocket &socket, int32_t failure);
+    // A closing socket whose data is all acknowledged says goodbye; true
+    // when it was removed.
+    bool FinishClosing(QUSocket &socket);
 
     // Control packets.
     TStreamPacket Header(QUSocket &socket, uint32_t type, bool controlEcho);

@@ -156,19 +156,31 @@ TEST(StreamTransfer, SilenceBringsKeepAlivesAndThenTheTimeOut)
     EXPECT_EQ(pipe.b.sockets.Find(server)->state, STREAM_CLOSED);
 }
 
-TEST(StreamTransfer, CloseEndsTheOtherSideAfterItsData)
+TEST(StreamTransfer, CloseRightAfterSendingStillDeliversEverythingThenEnds)
 {
     StreamPipe pipe;
     auto [client, server] = pipe.Connect();
     ASSERT_GT(client, 0);
-    const uint8_t text[] = "last words";
-    ASSERT_EQ(pipe.a.sockets.Send(client, text, sizeof text), static_cast<int32_t>(sizeof text));
-    pipe.Deliver(); // data
-    pipe.Deliver(); // ack
+    pipe.faults.lossPercent = 30;
+    std::vector<uint8_t> data(100000);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 7);
+    ASSERT_EQ(pipe.a.sockets.Send(client, data.data(), static_cast<int32_t>(data.size())),
+              static_cast<int32_t>(data.size()));
     EXPECT_EQ(pipe.a.sockets.Close(client), 0);
-    pipe.Deliver();
-    uint8_t out[64];
-    EXPECT_EQ(pipe.b.sockets.Recv(server, out, sizeof out), static_cast<int32_t>(sizeof text));
-    EXPECT_EQ(pipe.b.sockets.Recv(server, out, sizeof out), -1);
+    EXPECT_EQ(pipe.a.sockets.Send(client, data.data(), 1), -1); // the handle is gone at once
+    std::vector<uint8_t> got;
+    uint8_t out[4096];
+    bool ended = false;
+    for (int step = 0; step < 200000 && !ended; ++step) {
+        if (pipe.Deliver() == 0)
+            pipe.TimerStep();
+        int32_t count;
+        while ((count = pipe.b.sockets.Recv(server, out, sizeof out)) > 0)
+            got.insert(got.end(), out, out + count);
+        ended = pipe.b.sockets.LastError() != platform::WSAEWOULDBLOCK;
+    }
+    EXPECT_EQ(got, data);
     EXPECT_EQ(pipe.b.sockets.LastError(), platform::WSAENOTCONN);
+    EXPECT_EQ(pipe.a.sockets.SocketCount(), 0u);
 }
