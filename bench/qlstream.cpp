@@ -43,20 +43,27 @@ struct TOptions {
     std::string target;
 };
 
-// Byte i of the stream is byte i%8 of a mix of i/8 with the seed.
-uint8_t StreamByte(uint64_t seed, uint64_t index)
+// Bytes 8k..8k+7 of the stream are a mix of k with the seed.
+uint64_t StreamWord(uint64_t seed, uint64_t word)
 {
-    uint64_t z = seed + (index >> 3) * 0x9E3779B97F4A7C15ull;
+    uint64_t z = seed + word * 0x9E3779B97F4A7C15ull;
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    z ^= z >> 31;
-    return static_cast<uint8_t>(z >> ((index & 7) * 8));
+    return z ^ (z >> 31);
 }
 
 void Fill(uint64_t seed, uint64_t offset, uint8_t *out, size_t count)
 {
-    for (size_t i = 0; i < count; ++i)
-        out[i] = StreamByte(seed, offset + i);
+    uint64_t word = offset >> 3;
+    uint64_t bits = StreamWord(seed, word);
+    for (size_t i = 0; i < count; ++i) {
+        const uint64_t index = offset + i;
+        if ((index >> 3) != word) {
+            word = index >> 3;
+            bits = StreamWord(seed, word);
+        }
+        out[i] = static_cast<uint8_t>(bits >> ((index & 7) * 8));
+    }
 }
 
 bool ParseHex(const std::string &text, uint8_t *out, size_t bytes)

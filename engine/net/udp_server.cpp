@@ -194,8 +194,11 @@ int32_t QUInternalServer::Recv(int32_t handle, uint8_t *buffer, int32_t length)
     const int32_t got = Result(streams.Recv(handle, buffer, length));
     // Room made in a full receive queue reopens the sender's window now.
     streams.SendDueAcknowledgements();
+    // Nothing left to read: the wake handle must not keep a waiting task
+    // spinning.
     auto fd = wakeFds.find(handle);
-    if (got < 0 && fd != wakeFds.end())
+    QUSocket *socket = streams.Find(handle);
+    if (fd != wakeFds.end() && socket != nullptr && socket->ready.empty() && socket->state != STREAM_CLOSED)
         platform::OsWakeFdDrain(fd->second);
     return got;
 }
