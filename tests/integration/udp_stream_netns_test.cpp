@@ -175,10 +175,11 @@ namespace {
 // Home A (10.1.0.2) behind router R1, home C (10.2.0.2) behind router R2,
 // and a public namespace P (198.51.100.1 and .5) that routes between the
 // routers' outside addresses 198.51.100.2 and .6 and runs the rendezvous
-// server.
+// server on an address of its own, 203.0.113.1, so that it answers both
+// routers from the address they sent to.
 class NatNetnsTest : public UdpStreamNetnsTest {
 protected:
-    const std::string rendezvous = std::string("198.51.100.1:") + kRendezvousPort;
+    const std::string rendezvous = std::string("203.0.113.1:") + kRendezvousPort;
 
     void Build(const std::string &nat2Rule)
     {
@@ -194,7 +195,7 @@ protected:
         ASSERT_TRUE(spaces.Link(pub, "p2", "198.51.100.5/30", r2, "w2", "198.51.100.6/30"));
         ASSERT_TRUE(spaces.Link(r1, "l1", "10.1.0.1/24", a, "ha", "10.1.0.2/24"));
         ASSERT_TRUE(spaces.Link(r2, "l2", "10.2.0.1/24", c, "hc", "10.2.0.2/24"));
-        ASSERT_TRUE(spaces.In(pub, "sysctl -qw net.ipv4.ip_forward=1"));
+        ASSERT_TRUE(spaces.In(pub, "sysctl -qw net.ipv4.ip_forward=1 && ip addr add 203.0.113.1/32 dev lo"));
         ASSERT_TRUE(spaces.In(r1, "sysctl -qw net.ipv4.ip_forward=1 && ip route add default via 198.51.100.1"));
         ASSERT_TRUE(spaces.In(r2, "sysctl -qw net.ipv4.ip_forward=1 && ip route add default via 198.51.100.5"));
         ASSERT_TRUE(spaces.In(a, "ip route add default via 10.1.0.1"));
@@ -209,7 +210,7 @@ protected:
                                 "add table ip filter; "
                                 "add chain ip filter input { type filter hook input priority 0 ; }; "
                                 "add rule ip filter input iifname w2 meta l4proto udp drop"}));
-        ASSERT_NO_FATAL_FAILURE(StartRendezvous(pub, "0.0.0.0:" + std::string(kRendezvousPort)));
+        ASSERT_NO_FATAL_FAILURE(StartRendezvous(pub, rendezvous));
         identity = StartListener(c, rendezvous, "10.2.0.2", "home_c");
         ASSERT_FALSE(identity.empty()) << ReadAll(listenLog);
         EXPECT_NE(ReadAll(listenLog).find("public 198.51.100.6:"), std::string::npos) << ReadAll(listenLog);
