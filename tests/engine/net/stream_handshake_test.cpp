@@ -144,13 +144,7 @@ TEST(StreamHandshake, AcceptMustEchoOurAttemptAndConnectionId)
 {
     StreamPipe pipe;
     StartListener(pipe.b.sockets, 7000);
-    int32_t client = pipe.a.sockets.Socket();
-    TSockAddr to;
-    to.ip = pipe.b.ip;
-    to.port = 7000;
-    std::memcpy(to.padding, pipe.b.sockets.Identity(), 8);
-    pipe.a.sockets.Connect(client, to);
-    pipe.a.sockets.Introduced(pipe.b.sockets.Identity(), pipe.b.ip, pipe.b.port);
+    int32_t client = pipe.StartConnect(7000);
     QUSocket *socket = pipe.a.sockets.Find(client);
     // An off-path accept echoing attempt 0 for the right connection id.
     TStreamPacket accept;
@@ -180,13 +174,7 @@ TEST(StreamHandshake, LostAcceptAcknowledgementsAreMadeUpForByTheFirstData)
 {
     StreamPipe pipe;
     int32_t listener = StartListener(pipe.b.sockets, 7000);
-    int32_t client = pipe.a.sockets.Socket();
-    TSockAddr to;
-    to.ip = pipe.b.ip;
-    to.port = 7000;
-    std::memcpy(to.padding, pipe.b.sockets.Identity(), 8);
-    pipe.a.sockets.Connect(client, to);
-    pipe.a.sockets.Introduced(pipe.b.sockets.Identity(), pipe.b.ip, pipe.b.port);
+    int32_t client = pipe.StartConnect(7000);
     pipe.Deliver();          // connect → accepts
     pipe.Deliver();          // accepts → established, accept acks
     pipe.a.outbox.clear();   // both acknowledgements lost

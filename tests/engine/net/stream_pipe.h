@@ -92,6 +92,20 @@ public:
         }
     }
 
+    // A socket on a connecting to b's identity at servicePort, introduced
+    // at once: its first connect is in a's outbox.
+    int32_t StartConnect(int32_t servicePort)
+    {
+        int32_t client = a.sockets.Socket();
+        TSockAddr to;
+        to.ip = b.ip;
+        to.port = static_cast<uint16_t>(servicePort);
+        std::memcpy(to.padding, b.sockets.Identity(), 8);
+        a.sockets.Connect(client, to);
+        a.sockets.Introduced(b.sockets.Identity(), b.ip, b.port);
+        return client;
+    }
+
     // Client on a connects to a listener on b (port servicePort): the two
     // handles once established, or {-1,-1}.
     std::pair<int32_t, int32_t> Connect(int32_t servicePort = 7000)
@@ -101,13 +115,7 @@ public:
         bind.port = static_cast<uint16_t>(servicePort);
         b.sockets.Bind(listener, bind);
         b.sockets.Listen(listener, 32);
-        int32_t client = a.sockets.Socket();
-        TSockAddr to;
-        to.ip = b.ip;
-        to.port = static_cast<uint16_t>(servicePort);
-        std::memcpy(to.padding, b.sockets.Identity(), 8);
-        a.sockets.Connect(client, to);
-        a.sockets.Introduced(b.sockets.Identity(), b.ip, b.port);
+        int32_t client = StartConnect(servicePort);
         for (int round = 0; round < 2000; ++round) {
             Deliver();
             TSockAddr peer;
