@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/qlget/qlget_download.h"
+#include "engine/net/udp_server.h"
 
 int main(int argc, char **argv)
 {
@@ -19,6 +20,8 @@ int main(int argc, char **argv)
         std::fputs(QlgetUsage().c_str(), stdout);
         return 0;
     }
+    // Before the first task starts the engine, which then runs the UDP server.
+    InstallUdpServerFactory();
     TQlgetOutcome outcome = RunQlgetDownload(options);
     std::fprintf(stderr, "qlget: %s\n", outcome.message.c_str());
     return outcome.exitCode;

@@ -6,6 +6,7 @@
 
 #include "cli/quarrowlight/cli_steps.h"
 #include "cli/quarrowlight/package_session.h"
+#include "engine/net/udp_server.h"
 
 int main(int argc, char **argv)
 {
@@ -20,5 +21,7 @@ int main(int argc, char **argv)
         std::fputs(CliUsage().c_str(), stdout);
         return 0;
     }
+    // Before the first task starts the engine, which then runs the UDP server.
+    InstallUdpServerFactory();
     return RunPackageSession(options);
 }

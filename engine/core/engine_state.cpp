@@ -40,6 +40,10 @@ void EnsureEngineId()
         return;
     if (!platform::RandomBytes(engineId, sizeof engineId))
         engineId[1] = 1;
+    // Bytes 0-7 are this host's UDP identity, which never begins 00 00 (that
+    // is the address form of a tag): byte 0 becomes 1, byte 1 becomes 2.
     if (engineId[0] == 0)
         engineId[0] = 1;
+    if (engineId[1] == 0)
+        engineId[1] = 2;
 }

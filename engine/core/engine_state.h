@@ -4,7 +4,8 @@
 
 // Engine-wide facts set by the first task's start-up.
 
-// 16 bytes, random, first byte never 0; all zero until the first start-up.
+// 16 bytes, random; bytes 0 and 1 never 0 (bytes 0-7 are the UDP identity);
+// all zero until the first start-up.
 const uint8_t *EngineId();
 void EnsureEngineId();
 

@@ -36,6 +36,12 @@ void NotifyUdpServerNoTaskLeft()
         Server()->NoTaskLeft();
 }
 
+uint32_t UdpPublicAddress()
+{
+    QAutoLock hold(RegistryLock());
+    return Server() ? Server()->PublicAddress() : 0xFFFFFFFFu;
+}
+
 void DestroyUdpServer()
 {
     std::unique_ptr<IUdpServer> stopping;

@@ -22,6 +22,9 @@ public:
     virtual ~IUdpServer() = default;
     // The last task is gone: the server may go quiet until the next start-up.
     virtual void NoTaskLeft() = 0;
+    // This host's public IPv4 as the rendezvous server reported it, or
+    // 0xFFFFFFFF while none is known.
+    virtual uint32_t PublicAddress() { return 0xFFFFFFFFu; }
 };
 
 using TUdpServerFactory = std::function<std::unique_ptr<IUdpServer>(const TUdpServerSettings &)>;
@@ -30,5 +33,7 @@ void SetUdpServerFactory(TUdpServerFactory factory);
 // Starts the server unless one runs (under the registry lock).
 void EnsureUdpServer(const TUdpServerSettings &settings);
 void NotifyUdpServerNoTaskLeft();
+// The running server's public address, 0xFFFFFFFF without one.
+uint32_t UdpPublicAddress();
 // Stops and destroys the server (engine shut-down).
 void DestroyUdpServer();

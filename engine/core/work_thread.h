@@ -33,6 +33,9 @@ public:
     void GetDetail(TTaskDetail *detail);
     void GetDataMismatch(TTaskDataMismatch *out);
     bool IsComplete();
+    // BitTorrent connections may go over the UDP transport: this host is not
+    // known to be reachable from outside, and its public address is known.
+    bool WantsUdp() const;
     int32_t SetSpeedLimit(int32_t kind, int32_t value);
     int32_t SetPeerLimits(int32_t servers, int32_t peers);
     int32_t GetPieceMap(void *buf, int32_t len);

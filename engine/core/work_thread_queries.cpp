@@ -5,12 +5,19 @@
 #include <cstring>
 
 #include "engine/core/work_thread.h"
+#include "engine/core/engine_state.h"
+#include "engine/core/udp_server_slot.h"
 
 namespace {
 // The note list stays a small text: a front-end cannot grow it without bound.
 constexpr size_t kMaxNoteBytes = 1 << 20;
 constexpr char kNoteBreak[] = "\r\n";
 } // namespace
+
+bool TWorkThread::WantsUdp() const
+{
+    return !outsideReachable.load() && UdpPublicAddress() != 0xFFFFFFFFu;
+}
 
 void TWorkThread::GetTorrentInfo(TTaskTorrentInfo *info)
 {

@@ -79,9 +79,9 @@ public:
     int32_t ReceiveLength() const { return receiveBuffer.Length(); }
 
     bool HasHandle() const { return handle >= 0; }
-    // The system handle a task may wait on for readability; -1 for a closed
-    // socket or one of the stream transport, which has no system handle.
-    int32_t WaitHandle() const { return overUdp ? -1 : handle; }
+    // The system handle a task may wait on for readability (over UDP, the
+    // transport's wake handle for this connection); -1 for a closed socket.
+    int32_t WaitHandle() const { return overUdp && handle >= 0 ? api->WaitHandle(handle) : handle; }
     bool IsListening() const { return listening; }
     bool IsBlocking() const { return blocking; }
     bool IsOverUdp() const { return overUdp; }

@@ -31,4 +31,7 @@ public:
     virtual int32_t SetReceiveBuffer(int32_t handle, int32_t bytes) = 0;
     virtual int32_t Close(int32_t handle) = 0;
     virtual int32_t LastError() = 0;
+    // A system handle that polls readable when the socket may have data, for
+    // waiting on many sockets at once; -1 when there is none.
+    virtual int32_t WaitHandle(int32_t) { return -1; }
 };

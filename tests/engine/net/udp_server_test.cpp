@@ -1,0 +1,157 @@
+// ctest-labels: threading
+// The real UDP server thread on loopback, with this test as its rendezvous
+// server: it registers, learns its public address, and its own stream
+// sockets reach each other through an introduction (by address form, answered
+// with a pair) and carry data both ways; a service port without listener is
+// refused.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "engine/core/engine_state.h"
+#include "engine/net/qsocket.h"
+#include "engine/net/qudp_socket.h"
+#include "engine/net/rendezvous_packet.h"
+#include "engine/net/udp_server.h"
+#include "platform/free_port.h"
+#include "platform/tick.h"
+#include "platform/winsock_codes.h"
+#include "tests/engine/net/loopback.h"
+
+namespace {
+const uint8_t kIdentity[8] = {0x5A, 0x11, 3, 4, 5, 6, 7, 8};
+constexpr int32_t kServicePort = 7000;
+
+// Plays the rendezvous server for one engine at serverPort.
+class TestRendezvous {
+public:
+    TestRendezvous() { socket.Open(0, Loopback()); }
+
+    void Serve(int32_t serverPort)
+    {
+        uint8_t bytes[QUdpSocket::kMaxDatagram];
+        int32_t length;
+        while ((length = socket.RecvFrom(bytes, sizeof bytes)) > 0) {
+            const auto size = static_cast<size_t>(length);
+            if (auto registration = ParseRegistration(bytes, size)) {
+                ++registrations;
+                const auto report = EncodePublicAddressReport({socket.SourceAddress(),
+                                                               static_cast<uint32_t>(socket.SourcePort())});
+                socket.SendTo(report.data(), static_cast<int32_t>(report.size()), socket.SourceAddress(),
+                              socket.SourcePort());
+            } else if (auto request = ParseIntroductionRequest(bytes, size)) {
+                Answer(*request, serverPort);
+            }
+        }
+    }
+
+    QUdpSocket socket;
+    int registrations = 0;
+    int addressPairs = 0;
+
+private:
+    void Answer(const TIntroduction &request, int32_t serverPort)
+    {
+        TIntroduction answer = request;
+        answer.entryCount = 0;
+        for (size_t i = 0; i < request.entryCount; ++i) {
+            TIntroductionEntry entry = request.entries[i];
+            const bool ours = std::memcmp(entry.tag.data(), kIdentity, 8) == 0;
+            entry.port = ours ? serverPort : kIntroductionPortUnknown;
+            answer.Add(entry);
+            if (IsUdpAddressTag(entry.tag)) {
+                ++addressPairs;
+                TIntroductionEntry found{Loopback(), serverPort, {}};
+                std::memcpy(found.tag.data(), kIdentity, 8);
+                answer.Add(found);
+            }
+        }
+        const TIntroductionBytes bytes = EncodeIntroductionAnswer(answer);
+        socket.SendTo(bytes.data.data(), static_cast<int32_t>(bytes.size), socket.SourceAddress(),
+                      socket.SourcePort());
+    }
+};
+
+class UdpServerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        engineIdle = false;
+        serverPort = platform::FreeLoopbackPort();
+        ASSERT_GT(serverPort, 0);
+        TUdpServerSettings settings;
+        settings.rendezvousHost = "127.0.0.1";
+        settings.rendezvousPort = static_cast<uint16_t>(rendezvous.socket.BoundPort());
+        std::memcpy(settings.identity, kIdentity, 8);
+        server.SetLocalAddress(Loopback(), serverPort);
+        ASSERT_EQ(server.StartServer(settings), 0);
+        ASSERT_TRUE(Until([&] { return server.PublicAddress() == Loopback(); }));
+        EXPECT_FALSE(server.BehindNat());
+    }
+    void TearDown() override
+    {
+        server.StopServer();
+        engineIdle = true;
+    }
+    template <typename Done> bool Until(Done done)
+    {
+        for (uint32_t start = platform::TickCount(); platform::TickCount() - start < 10000;) {
+            rendezvous.Serve(serverPort);
+            if (done())
+                return true;
+            platform::SleepMs(1);
+        }
+        return false;
+    }
+
+    QUInternalServer &server = QUInternalServer::Instance();
+    TestRendezvous rendezvous;
+    int32_t serverPort = 0;
+};
+} // namespace
+
+TEST_F(UdpServerTest, OwnSocketsMeetThroughAnAddressIntroductionAndCarryDataBothWays)
+{
+    QSocket listener;
+    ASSERT_TRUE(listener.Listen(kServicePort, Loopback(), kIdentity));
+    const TUdpTag address = UdpAddressTag(Loopback(), static_cast<uint16_t>(serverPort));
+    QSocket client;
+    ASSERT_TRUE(client.Connect(Loopback(), kServicePort, false, 0, address.data()));
+    std::unique_ptr<QSocket> accepted;
+    ASSERT_TRUE(Until([&] {
+        if (!accepted)
+            accepted = listener.Accept();
+        return accepted && client.IsConnected();
+    }));
+    EXPECT_EQ(rendezvous.addressPairs, 1);
+    EXPECT_EQ(std::memcmp(accepted->AddressTag(), kIdentity, 8), 0); // the requester's identity
+    EXPECT_GE(client.WaitHandle(), 0);
+
+    std::vector<uint8_t> forth(300000);
+    std::vector<uint8_t> back(200000);
+    for (size_t i = 0; i < forth.size(); ++i)
+        forth[i] = static_cast<uint8_t>(i * 31 + 7);
+    for (size_t i = 0; i < back.size(); ++i)
+        back[i] = static_cast<uint8_t>(i * 13 + 1);
+    ASSERT_GE(client.Send(forth.data(), static_cast<int32_t>(forth.size())), 0);
+    ASSERT_GE(accepted->Send(back.data(), static_cast<int32_t>(back.size())), 0);
+    ASSERT_TRUE(Until([&] {
+        client.Flush();
+        accepted->Flush();
+        accepted->Receive();
+        client.Receive();
+        return accepted->ReceiveLength() == static_cast<int32_t>(forth.size()) &&
+               client.ReceiveLength() == static_cast<int32_t>(back.size());
+    }));
+    EXPECT_EQ(std::memcmp(accepted->ReceiveBuffer().Data(), forth.data(), forth.size()), 0);
+    EXPECT_EQ(std::memcmp(client.ReceiveBuffer().Data(), back.data(), back.size()), 0);
+}
+
+TEST_F(UdpServerTest, AServicePortWithoutListenerIsRefused)
+{
+    QSocket client;
+    ASSERT_TRUE(client.Connect(Loopback(), kServicePort + 1, false, 0, kIdentity));
+    ASSERT_TRUE(Until([&] { return !client.IsConnected() && !client.HasHandle(); }));
+    EXPECT_EQ(client.LastError(), static_cast<uint32_t>(platform::WSAECONNREFUSED));
+}
