@@ -16,14 +16,13 @@
 #include <vector>
 
 #include "platform/child_process.h"
-#include "platform/run_program.h"
 #include "platform/tick.h"
 #include "tests/integration/download_fixture.h"
+#include "tests/integration/network_namespace.h"
 #include "tests/integration/qlget_program.h"
 
 namespace {
 
-const std::string kIp = "/usr/sbin/ip";
 const std::string kIptables = "/usr/sbin/iptables";
 const std::string kNft = "/usr/sbin/nft";
 constexpr uint32_t kTransferLimitMs = 120000;
@@ -32,38 +31,29 @@ constexpr const char *kRendezvousPort = "4082";
 constexpr const char *kServicePort = "5000";
 constexpr const char *kClientPort = "5001";
 
-bool RunQuietly(const std::vector<std::string> &argv)
-{
-    std::string output;
-    return platform::RunProgram(argv, &output) == 0;
-}
-
 // Namespaces named after the pid, each removed when the test ends.
 class TNamespaces {
 public:
     ~TNamespaces()
     {
         for (const std::string &name : names)
-            RunQuietly({kIp, "netns", "delete", name});
+            RunQuietly({kIpProgram, "netns", "delete", name});
     }
     std::string Add(const std::string &stem)
     {
         std::string name = stem + std::to_string(getpid());
-        if (!RunQuietly({kIp, "netns", "add", name}))
+        if (!RunQuietly({kIpProgram, "netns", "add", name}))
             return std::string();
         names.push_back(name);
         In(name, "ip link set lo up");
         return name;
     }
-    bool In(const std::string &ns, const std::string &script)
-    {
-        return RunQuietly({kIp, "netns", "exec", ns, "/bin/sh", "-c", script});
-    }
+    bool In(const std::string &ns, const std::string &script) { return RunInNamespace(ns, script); }
     // A veth pair: end a (address a/prefix) in ns first, end b in ns second.
     bool Link(const std::string &first, const std::string &a, const std::string &addressA, const std::string &second,
               const std::string &b, const std::string &addressB)
     {
-        return RunQuietly({kIp, "link", "add", a, "netns", first, "type", "veth", "peer", "name", b, "netns", second}) &&
+        return RunQuietly({kIpProgram, "link", "add", a, "netns", first, "type", "veth", "peer", "name", b, "netns", second}) &&
                In(first, "ip addr add " + addressA + " dev " + a + " && ip link set " + a + " up") &&
                In(second, "ip addr add " + addressB + " dev " + b + " && ip link set " + b + " up");
     }
@@ -71,11 +61,7 @@ public:
     int Start(const std::string &ns, const std::string &rendezvous, const fs::path &log,
               const std::vector<std::string> &argv)
     {
-        std::vector<std::string> shell{kIp, "netns", "exec", ns, "/usr/bin/env",
-                                       "QUARROWLIGHT_RENDEZVOUS=" + rendezvous, "/bin/sh", "-c",
-                                       "exec \"$0\" \"$@\" >\"" + log.string() + "\" 2>&1"};
-        shell.insert(shell.end(), argv.begin(), argv.end());
-        return platform::StartChildProcess(shell);
+        return StartInNamespace(ns, log, argv, {"QUARROWLIGHT_RENDEZVOUS=" + rendezvous});
     }
 
 private:
@@ -86,7 +72,7 @@ class UdpStreamNetnsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (geteuid() != 0 || !fs::exists(kIp))
+        if (!NamespacesAvailable())
             GTEST_SKIP() << "network namespaces need root and iproute2";
     }
     void TearDown() override
@@ -200,11 +186,11 @@ protected:
         ASSERT_TRUE(spaces.In(r2, "sysctl -qw net.ipv4.ip_forward=1 && ip route add default via 198.51.100.5"));
         ASSERT_TRUE(spaces.In(a, "ip route add default via 10.1.0.1"));
         ASSERT_TRUE(spaces.In(c, "ip route add default via 10.2.0.1"));
-        ASSERT_TRUE(RunQuietly({kIp, "netns", "exec", r1, kIptables, "-t", "nat", "-A", "POSTROUTING", "-o", "w1",
+        ASSERT_TRUE(RunQuietly({kIpProgram, "netns", "exec", r1, kIptables, "-t", "nat", "-A", "POSTROUTING", "-o", "w1",
                                 "-j", "MASQUERADE"}));
-        ASSERT_TRUE(RunQuietly({kIp, "netns", "exec", r1, kIptables, "-A", "INPUT", "-i", "w1", "-p", "udp", "-j",
+        ASSERT_TRUE(RunQuietly({kIpProgram, "netns", "exec", r1, kIptables, "-A", "INPUT", "-i", "w1", "-p", "udp", "-j",
                                 "DROP"}));
-        ASSERT_TRUE(RunQuietly({kIp, "netns", "exec", r2, kNft, "add table ip nat; "
+        ASSERT_TRUE(RunQuietly({kIpProgram, "netns", "exec", r2, kNft, "add table ip nat; "
                                 "add chain ip nat postrouting { type nat hook postrouting priority 100 ; }; "
                                 "add rule ip nat postrouting oifname w2 meta l4proto udp " + nat2Rule + "; "
                                 "add table ip filter; "
