@@ -11,8 +11,10 @@
 
 namespace {
 
-// How long the SSDP search listens for answers.
-constexpr int kSearchMs = 2000;
+// How long the SSDP search listens for answers to each of the device and
+// service types miniupnpc asks for in turn: a gateway answers within
+// milliseconds, and a LAN without one costs a few seconds in all.
+constexpr int kSearchMs = 1000;
 // Failures of our own, below miniupnpc's small negative codes.
 constexpr int32_t kNoGatewayKnown = -1001;
 

@@ -13,6 +13,7 @@
 #include "platform/tick.h"
 #include "tests/integration/download_fixture.h"
 #include "tests/integration/nginx_server.h"
+#include "tests/integration/stamped_program.h"
 
 namespace {
 
@@ -74,23 +75,8 @@ protected:
 
     void Stamp()
     {
-        std::ofstream ini(scratch.path / "package.ini");
-        ini << "[package]\nannounce = " << nginx.Url("/announce") << "\n";
-        if (!resourceListUrl.empty())
-            ini << "resource_list_url = " << resourceListUrl << "\n";
-        for (int i = 0; i < kFiles; ++i) {
-            ini << "[file" << i << "]\nname = " << names[i] << "\nurl = " << nginx.Url("/" + names[i])
-                << "\npath = www/" << names[i] << "\n";
-        }
-        ini.close();
-        program = (scratch.path / "quarrowlight-cli").string();
-        std::string said;
-        ASSERT_EQ(platform::RunProgram({QLPACK_PROGRAM, (scratch.path / "package.ini").string(),
-                                        QUARROWLIGHT_CLI_PROGRAM, program},
-                                       &said),
-                  0)
-            << said;
-        fs::permissions(program, fs::perms::owner_all);
+        StampProgram(scratch.path, nginx, names,
+                     resourceListUrl.empty() ? "" : "resource_list_url = " + resourceListUrl + "\n", program);
     }
 
     std::vector<std::string> Command(const std::vector<std::string> &args) const
