@@ -71,6 +71,8 @@ int32_t CPortMapper::MapListenPort(IPortMappingSink &sink)
 
 bool CPortMapper::StartForwarding(int32_t port, const std::string &localAddress, IPortMappingSink &sink)
 {
+    // Workers of an earlier start end before what they use is replaced.
+    forwarder.reset();
     gateway = setup.makeGateway(setup.upnp.descriptionUrl);
     gate = setup.makeGate();
     forwarder = std::make_unique<CPortForwardEngine>(*gateway, *gate, sink,

@@ -59,21 +59,22 @@ public:
 };
 
 // Waits for the gate only as long as it takes the search to end (a stop
-// does not cut it short, so a test can join the workers by stopping), or
-// times out at once; the lease sleeps return at once, so many renewals as
-// asked for.
+// does not cut it short, so a test can join the workers by stopping), then
+// goes on or times out without the minute; the lease sleeps return at once,
+// after as many renewals as asked for.
 class InstantGate : public CMappingGate {
 public:
     EWait WaitOpen(uint32_t ms) override
     {
         waitedMs = ms;
-        if (timeOut)
-            return EWait::TimedOut;
-        // The search ends within milliseconds; the limit only guards the test.
+        // The search ends within milliseconds, once the controller's start-up
+        // has let go of its lock; the limit only guards the test. A time-out
+        // comes after it too, so that what it reports follows the start-up's
+        // reports rather than racing them.
         const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (!IsOpen() && std::chrono::steady_clock::now() < limit)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return IsOpen() ? EWait::Opened : EWait::TimedOut;
+        return IsOpen() && !timeOut ? EWait::Opened : EWait::TimedOut;
     }
     bool SleepUnlessStopped(uint32_t ms) override
     {
