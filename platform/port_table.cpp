@@ -1,5 +1,7 @@
 #include "platform/port_table.h"
 
+#include <cctype>
+#include <charconv>
 #include <string>
 
 #include "platform/read_file.h"
@@ -11,15 +13,9 @@ namespace {
 // Far above what a busy machine lists; a longer table is read no further.
 constexpr size_t kMaxTableBytes = 64 * 1024 * 1024;
 
-int HexDigit(char c)
+bool IsHexDigit(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
 }
 
 bool IsBlank(char c)
@@ -43,7 +39,7 @@ int32_t LocalPortOfLine(std::string_view line)
     while (pos < line.size() && IsBlank(line[pos]))
         ++pos;
     const size_t address = pos;
-    while (pos < line.size() && HexDigit(line[pos]) >= 0)
+    while (pos < line.size() && IsHexDigit(line[pos]))
         ++pos;
     const size_t digits = pos - address;
     if ((digits != 8 && digits != 32) || pos >= line.size() || line[pos] != ':')
@@ -51,13 +47,11 @@ int32_t LocalPortOfLine(std::string_view line)
     ++pos;
     if (line.size() - pos < 4)
         return -1;
-    int32_t port = 0;
-    for (size_t i = 0; i < 4; ++i) {
-        const int digit = HexDigit(line[pos + i]);
-        if (digit < 0)
-            return -1;
-        port = port * 16 + digit;
-    }
+    uint16_t port = 0;
+    const char *digits4 = line.data() + pos;
+    const std::from_chars_result read = std::from_chars(digits4, digits4 + 4, port, 16);
+    if (read.ec != std::errc() || read.ptr != digits4 + 4)
+        return -1;
     if (line.size() > pos + 4 && !IsBlank(line[pos + 4]))
         return -1;
     return port;

@@ -11,11 +11,11 @@
 #include "platform/child_process.h"
 #include "platform/child_wait.h"
 #include "platform/run_program.h"
-#include "platform/socket_os.h"
 #include "platform/tick.h"
 #include "tests/integration/download_fixture.h"
 #include "tests/integration/nginx_server.h"
 #include "tests/integration/stamped_program.h"
+#include "tests/platform/loopback_listener.h"
 
 namespace {
 
@@ -240,15 +240,9 @@ TEST_F(QuarrowlightCliTest, AnExpiredBuildShowsItsMessageAndPageAndDownloadsNoth
 
 TEST_F(QuarrowlightCliTest, AResourceListServerThatNeverAnswersDelaysTheStartBriefly)
 {
-    // It takes connections into its backlog and never says a word.
-    const int silent = platform::OsTcpSocket();
-    ASSERT_GE(silent, 0);
-    platform::SocketAddress address{};
-    address.ip = 0x0100007F; // 127.0.0.1, network order
-    ASSERT_EQ(platform::OsBind(silent, address), 0);
-    ASSERT_EQ(platform::OsListen(silent, 16), 0);
-    ASSERT_EQ(platform::OsGetSockName(silent, &address), 0);
-    resourceListUrl = "http://127.0.0.1:" + std::to_string(address.port) + "/list.xml";
+    TLoopbackListener silent;
+    ASSERT_TRUE(silent.Listening());
+    resourceListUrl = "http://127.0.0.1:" + std::to_string(silent.Port()) + "/list.xml";
     ASSERT_NO_FATAL_FAILURE(Stamp());
 
     const uint32_t begun = platform::TickCount();
@@ -259,7 +253,7 @@ TEST_F(QuarrowlightCliTest, AResourceListServerThatNeverAnswersDelaysTheStartBri
     const uint32_t firstBytesMs = platform::TickCount() - begun;
     platform::ChildResult result;
     ASSERT_TRUE(platform::WaitChild(pid, result));
-    platform::OsClose(silent);
+    silent.Close();
     // The expiry check gives up after two seconds; the rest is start-up.
     EXPECT_LT(firstBytesMs, 4500u);
     EXPECT_EQ(result.exitCode, 0);

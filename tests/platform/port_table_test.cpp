@@ -4,7 +4,7 @@
 
 #include "platform/port_table.h"
 #include "platform/read_file.h"
-#include "platform/socket_os.h"
+#include "tests/platform/loopback_listener.h"
 
 namespace {
 
@@ -44,14 +44,7 @@ TEST(PortListedInTable, SkipsLinesOfAnyOtherForm)
 
 TEST(IsPortInUse, SeesAListenerOfThisProcess)
 {
-    const int fd = platform::OsTcpSocket();
-    ASSERT_GE(fd, 0);
-    platform::SocketAddress address{};
-    address.ip = 0x0100007F; // 127.0.0.1, network order
-    ASSERT_EQ(platform::OsBind(fd, address), 0);
-    ASSERT_EQ(platform::OsListen(fd, 1), 0);
-    platform::SocketAddress bound{};
-    ASSERT_EQ(platform::OsGetSockName(fd, &bound), 0);
-    EXPECT_TRUE(platform::IsPortInUse(bound.port));
-    platform::OsClose(fd);
+    TLoopbackListener listener;
+    ASSERT_TRUE(listener.Listening());
+    EXPECT_TRUE(platform::IsPortInUse(listener.Port()));
 }
