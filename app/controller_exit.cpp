@@ -54,6 +54,9 @@ void CPackageController::OnExit()
     // The check calls back into this object and the engine: it ends first,
     // and without the lock, which it may be waiting for.
     verifier->Stop();
+    // So do the port mapping's workers; the mapping goes from the gateway.
+    if (services.mapPort != nullptr)
+        services.mapPort->Stop();
     // A speed refresh that began before the exit may still start a read:
     // once it has left the lock, none can; the read then ends before the
     // engine goes.

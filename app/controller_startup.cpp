@@ -47,7 +47,8 @@ int CPackageController::StartUp()
     if (ExtractReportConfig(configPath) < 0)
         return -2;
     services.report.Collect(configPath, kGameId, kDownloaderVersion, kGameVersion, kChannel);
-    services.engine.SetListenPort(services.mapPort ? services.mapPort() : 0);
+    gatewayFound = true;
+    services.engine.SetListenPort(services.mapPort != nullptr ? services.mapPort->MapListenPort(*this) : 0);
     // The stamped switch; QUARROWLIGHT_LAN in the environment overrides it.
     services.engine.EnableLanDiscovery(manifest.lanDiscovery);
 

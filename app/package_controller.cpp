@@ -16,6 +16,8 @@ CPackageController::CPackageController(const PackageManifest &manifest, const TC
 CPackageController::~CPackageController()
 {
     // The workers call back into this object: they go first.
+    if (services.mapPort != nullptr)
+        services.mapPort->Stop();
     reader.reset();
     verifier.reset();
 }

@@ -14,6 +14,7 @@
 #include "app/package_ini.h"
 #include "app/package_manifest.h"
 #include "app/package_report.h"
+#include "app/port_mapping.h"
 #include "app/power_control.h"
 #include "app/program_resources.h"
 #include "app/recheck_list.h"
@@ -43,9 +44,9 @@ struct TControllerServices {
     IResourceSource &resources;
     IPowerControl &power;
     IShellLauncher &shell;
-    // Maps the listen port on the Internet gateway and returns it (0: none).
-    // Without one the engine listens on no mapped port.
-    std::function<int32_t()> mapPort;
+    // Chooses the listen port and maps it on the Internet gateway. Without
+    // one the engine listens on its default port.
+    IPortMapper *mapPort = nullptr;
     // Fetches the remote resource list's text on the reader's thread, while
     // downloading or repairing. Without one the list is never read.
     TResourceListFetch fetchResourceList;
@@ -84,7 +85,7 @@ struct TPackageView {
 // 100 ms, Tick and GetSpeedText once a second, OnMainButton for its one
 // button (and for kInstallAfterCheckMessage), and OnExit when it closes.
 // Every operation may come from any thread; one lock orders them.
-class CPackageController : public IVerificationHost, public IResourceListTarget {
+class CPackageController : public IVerificationHost, public IResourceListTarget, public IPortMappingSink {
 public:
     static constexpr int32_t kNoLimit = 32767;
 
@@ -168,6 +169,9 @@ public:
     // The result of the last background read (CResourceListReader).
     int32_t ResourceListResult() const { return reader->LastResult(); }
 
+    // The port mapping's workers report here (from their own threads).
+    void OnPortMappingNotice(uint32_t step, int32_t status) override;
+
 private:
     // Start-up.
     int ExtractReportConfig(std::string &configPath);
@@ -239,6 +243,8 @@ private:
     std::atomic<bool> exited{false};
 
     bool anyTaskStarted = false;
+    // Whether the port mapping found a gateway; set when it starts.
+    bool gatewayFound = false;
     bool runningSpaceTest = false;
     uint32_t httpConnections = kDefaultHttpConnections;
     uint32_t peerConnections = 126;

@@ -8,6 +8,7 @@
 #include "app/local_file_system.h"
 #include "app/package_controller.h"
 #include "app/package_manifest.h"
+#include "app/port_mapper.h"
 #include "app/report_binding.h"
 #include "app/shell_launcher.h"
 #include "app/system_clock.h"
@@ -29,5 +30,6 @@ private:
     CProgramResources resources;
     std::unique_ptr<IPowerControl> power;
     CSystemShellLauncher shell;
+    CPortMapper portMapper;
     TControllerServices services;
 };

@@ -7,6 +7,7 @@
 #include "engine/base/reserved_host.h"
 #include "engine/net/host_lookup.h"
 #include "engine/net/ipv4_address.h"
+#include "platform/network_interfaces.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -19,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::string printed = DottedText(HostToNetwork32(parsed));
         if (DottedParse(printed) != parsed)
             std::abort();
-        IsPrivateAddress(HostToNetwork32(parsed));
+        platform::IsPrivateAddress(HostToNetwork32(parsed));
     }
     IsReservedHostName(std::string(text));
     return 0;

@@ -1,5 +1,6 @@
 #include "platform/network_interfaces.h"
 
+#include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -21,6 +22,27 @@ std::vector<uint32_t> UpInterfaceIpv4Addresses()
     }
     ::freeifaddrs(list);
     return addresses;
+}
+
+bool IsPrivateAddress(uint32_t networkOrder)
+{
+    const uint32_t host = ntohl(networkOrder);
+    const uint32_t first = host >> 24;
+    if (first <= 6 || first == 10 || first == 127)
+        return true;
+    if ((host & 0xFFFF0000u) == 0xC0A80000u) // 192.168/16
+        return true;
+    if ((host & 0xFFFF0000u) == 0xA9FE0000u) // 169.254/16
+        return true;
+    return (host & 0xFFF00000u) == 0xAC100000u; // 172.16/12
+}
+
+std::string Ipv4Text(uint32_t networkOrder)
+{
+    in_addr address{};
+    address.s_addr = networkOrder;
+    char text[INET_ADDRSTRLEN] = {};
+    return ::inet_ntop(AF_INET, &address, text, sizeof text) != nullptr ? text : "";
 }
 
 } // namespace platform

@@ -61,16 +61,3 @@ uint32_t DottedParse(std::string_view text)
     }
     return result == 0 ? kNoAddress : result;
 }
-
-bool IsPrivateAddress(uint32_t networkOrder)
-{
-    uint32_t host = NetworkToHost32(networkOrder);
-    uint32_t first = host >> 24;
-    if (first <= 6 || first == 10 || first == 127)
-        return true;
-    if ((host & 0xFFFF0000u) == 0xC0A80000u) // 192.168/16
-        return true;
-    if ((host & 0xFFFF0000u) == 0xA9FE0000u) // 169.254/16
-        return true;
-    return (host & 0xFFF00000u) == 0xAC100000u; // 172.16/12
-}

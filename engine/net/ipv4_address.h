@@ -4,7 +4,7 @@
 #include <string_view>
 
 // IPv4 addresses travel in network order through the engine; these helpers
-// convert, print, parse and classify them.
+// convert, print and parse them (platform/network_interfaces.h classifies).
 
 constexpr uint32_t kNoAddress = 0xFFFFFFFFu;
 
@@ -22,7 +22,3 @@ uint32_t DottedParse(std::string_view text);
 
 // Whether text holds only digits and dots (and is not empty).
 bool IsDigitsAndDots(std::string_view text);
-
-// Addresses that are not reachable from the Internet: first octet 0 to 6, 10
-// or 127, and 192.168/16, 169.254/16, 172.16/12. Takes network order.
-bool IsPrivateAddress(uint32_t networkOrder);

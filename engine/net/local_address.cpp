@@ -11,7 +11,7 @@ uint32_t ChooseLocalAddress(const std::vector<uint32_t> &candidates, int32_t max
     if (limit == 0)
         return kNoAddress;
     for (size_t i = 0; i < limit; ++i) {
-        if (!IsPrivateAddress(candidates[i]))
+        if (!platform::IsPrivateAddress(candidates[i]))
             return candidates[i];
     }
     return candidates.front();

@@ -431,6 +431,7 @@ protected:
     {
         TControllerServices services{engine, report, frontEnd, files, clock, resources, power, shell};
         services.connectionOverridePath = scratch.Path("link.ini");
+        services.mapPort = portMapper;
         services.fetchResourceList = [this](std::string &text, const std::function<bool()> &cancelled) {
             ++resourceListFetches;
             while (holdResourceList && !cancelled())
@@ -515,6 +516,8 @@ protected:
 
     ScratchFolder scratch;
     TJournal journal;
+    // Set before Make to have the port chosen and mapped.
+    IPortMapper *portMapper = nullptr;
     RecordingEngine engine;
     RecordingReport report;
     RecordingFrontEnd frontEnd;

@@ -12,6 +12,7 @@
 #include "engine/net/qsocket.h"
 #include "platform/child_process.h"
 #include "platform/free_port.h"
+#include "platform/run_program.h"
 #include "platform/tick.h"
 
 struct TNginxOptions {
@@ -26,6 +27,8 @@ struct TNginxOptions {
     // Parameters of each listen directive (" ssl" with ssl_certificate in
     // serverDirectives serves https).
     std::string listenParameters;
+    // A network namespace of the test's own to run in (its loopback).
+    std::string netns;
 };
 
 class TNginxServer {
@@ -53,8 +56,12 @@ public:
             std::ofstream out(conf);
             out << Config(root, options);
         }
-        pid = platform::StartChildProcess({"/usr/sbin/nginx", "-p", folder.string(), "-c", conf, "-e",
-                                           (folder / "error.log").string()});
+        netns = options.netns;
+        std::vector<std::string> argv{"/usr/sbin/nginx", "-p", folder.string(), "-c", conf, "-e",
+                                      (folder / "error.log").string()};
+        if (!netns.empty())
+            argv.insert(argv.begin(), {"/usr/sbin/ip", "netns", "exec", netns});
+        pid = platform::StartChildProcess(argv);
         if (pid <= 0)
             return false;
         for (uint32_t waited = 0; waited < 5000; waited += 20) {
@@ -108,6 +115,11 @@ private:
 
     bool Accepts() const
     {
+        if (!netns.empty()) {
+            // Probed from inside the namespace, where the listener is.
+            const std::string probe = "exec 2>/dev/null 3<>/dev/tcp/" + addresses.at(0) + "/" + std::to_string(port);
+            return platform::RunProgram({"/usr/sbin/ip", "netns", "exec", netns, "/bin/bash", "-c", probe}) == 0;
+        }
         for (const std::string &address : addresses) {
             QSocket probe;
             if (!probe.Connect(HostToNetwork32(DottedParse(address)), port, true))
@@ -120,6 +132,7 @@ private:
     static inline int serial = 0;
     std::filesystem::path folder;
     std::vector<std::string> addresses;
+    std::string netns;
     int port = 0;
     int pid = -1;
 };

@@ -8,6 +8,7 @@
 #include "platform/child_wait.h"
 #include "platform/run_program.h"
 #include "platform/tick.h"
+#include "tests/integration/child_exit.h"
 
 // Runs qlget with args to its end; returns its exit status and collects
 // what it wrote to both streams in output.
@@ -36,18 +37,4 @@ inline int StartQlgetLogged(const std::vector<std::string> &args, const std::str
     std::vector<std::string> argv{"/bin/sh", "-c", command, QLGET_PROGRAM, logPath};
     argv.insert(argv.end(), args.begin(), args.end());
     return platform::StartChildProcess(argv);
-}
-
-// Waits for a child within the limit; one that overstays is stopped and
-// counts as failed (-2).
-inline int WaitExitWithin(int pid, uint32_t limitMs)
-{
-    platform::ChildResult result;
-    for (uint32_t waited = 0; waited < limitMs; waited += 50) {
-        if (platform::ChildHasEnded(pid, result))
-            return result.exitCode;
-        platform::SleepMs(50);
-    }
-    platform::StopChildProcess(pid);
-    return -2;
 }

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 
 #include "platform/child_process.h"
 #include "platform/child_wait.h"
@@ -13,6 +14,8 @@
 #include "platform/tick.h"
 #include "tests/integration/download_fixture.h"
 #include "tests/integration/nginx_server.h"
+#include "tests/integration/stamped_program.h"
+#include "tests/platform/loopback_listener.h"
 
 namespace {
 
@@ -74,23 +77,8 @@ protected:
 
     void Stamp()
     {
-        std::ofstream ini(scratch.path / "package.ini");
-        ini << "[package]\nannounce = " << nginx.Url("/announce") << "\n";
-        if (!resourceListUrl.empty())
-            ini << "resource_list_url = " << resourceListUrl << "\n";
-        for (int i = 0; i < kFiles; ++i) {
-            ini << "[file" << i << "]\nname = " << names[i] << "\nurl = " << nginx.Url("/" + names[i])
-                << "\npath = www/" << names[i] << "\n";
-        }
-        ini.close();
-        program = (scratch.path / "quarrowlight-cli").string();
-        std::string said;
-        ASSERT_EQ(platform::RunProgram({QLPACK_PROGRAM, (scratch.path / "package.ini").string(),
-                                        QUARROWLIGHT_CLI_PROGRAM, program},
-                                       &said),
-                  0)
-            << said;
-        fs::permissions(program, fs::perms::owner_all);
+        StampProgram(scratch.path, nginx, names,
+                     resourceListUrl.empty() ? "" : "resource_list_url = " + resourceListUrl + "\n", program);
     }
 
     std::vector<std::string> Command(const std::vector<std::string> &args) const
@@ -249,3 +237,65 @@ TEST_F(QuarrowlightCliTest, AnExpiredBuildShowsItsMessageAndPageAndDownloadsNoth
 }
 
 } // namespace
+
+TEST_F(QuarrowlightCliTest, AResourceListServerThatNeverAnswersDelaysTheStartBriefly)
+{
+    TLoopbackListener silent;
+    ASSERT_TRUE(silent.Listening());
+    resourceListUrl = "http://127.0.0.1:" + std::to_string(silent.Port()) + "/list.xml";
+    ASSERT_NO_FATAL_FAILURE(Stamp());
+
+    const uint32_t begun = platform::TickCount();
+    const int pid = platform::StartChildProcess(Command({}));
+    ASSERT_GT(pid, 0);
+    while (BytesOnDisk() == 0 && platform::TickCount() - begun < 30000)
+        platform::SleepMs(20);
+    const uint32_t firstBytesMs = platform::TickCount() - begun;
+    platform::ChildResult result;
+    ASSERT_TRUE(platform::WaitChild(pid, result));
+    silent.Close();
+    // The expiry check gives up after two seconds; the rest is start-up.
+    EXPECT_LT(firstBytesMs, 4500u);
+    EXPECT_EQ(result.exitCode, 0);
+    ExpectPackageSaved();
+}
+
+TEST_F(QuarrowlightCliTest, MirrorsFromTheResourceListServeWithTheirHostName)
+{
+    // The stamped server crawls; the listed mirror on another loopback
+    // address does not, and logs the Host each request named.
+    nginx.Stop();
+    TNginxOptions crawling;
+    crawling.serverDirectives = "    limit_rate 40k;";
+    ASSERT_TRUE(nginx.Start(www, crawling));
+    TNginxServer mirror;
+    TNginxOptions logged;
+    logged.addresses = {"127.0.0.2"};
+    logged.httpDirectives = "  log_format hosts '$host $body_bytes_sent';";
+    logged.serverDirectives = "    access_log " + (scratch.path / "mirror.log").string() + " hosts;";
+    ASSERT_TRUE(mirror.Start(www, logged));
+
+    std::string list = "<project><configs><p2p-switch>on</p2p-switch></configs><resources>";
+    for (int i = 0; i < kFiles; ++i) {
+        list += "<resource id=\"" + std::to_string(i + 1) + "\" task=\"" + nginx.Url("/" + names[i]) +
+                "\"><cdn id=\"1\" name=\"m\" middle-dir=\"/\" file-name=\"" + names[i] +
+                "\" open=\"1\" host-name=\"cdn.quarrowlight.test\"><ip>127.0.0.2:" + std::to_string(mirror.Port()) +
+                "</ip></cdn></resource>";
+    }
+    WriteAll(www / "list.xml", list + "</resources></project>");
+    resourceListUrl = nginx.Url("/list.xml");
+    ASSERT_NO_FATAL_FAILURE(Stamp());
+
+    std::string said;
+    ASSERT_EQ(Run({}, said), 0) << said;
+    ExpectPackageSaved();
+    uint64_t fromMirror = 0;
+    std::istringstream lines(ReadAll(scratch.path / "mirror.log"));
+    std::string host;
+    uint64_t bytes = 0;
+    while (lines >> host >> bytes) {
+        EXPECT_EQ(host, "cdn.quarrowlight.test");
+        fromMirror += bytes;
+    }
+    EXPECT_GT(fromMirror, 1024u * 1024u) << "the mirror carried the download";
+}
