@@ -12,18 +12,18 @@ void CPackageController::OnPortMappingNotice(uint32_t step, int32_t status)
             const std::string name = services.mapPort->GatewayName();
             gatewayFound = !name.empty();
             if (gatewayFound)
-                EngineLogFormat(kPortMappingLogChannel, "NAT Device found : Name : <%s>", name.c_str());
+                EngineLogFormat(LOG_CHANNEL_PORT_MAPPING, "NAT Device found : Name : <%s>", name.c_str());
             else
-                EngineLogWrite("NAT device ^Not^ found..", kPortMappingLogChannel);
+                EngineLogWrite("NAT device ^Not^ found..", LOG_CHANNEL_PORT_MAPPING);
         }
         services.mapPort->ReleaseMapping();
     } else if (step == PORT_NOTICE_MAPPING_ENDED) {
         if (status < 0) {
             const char *reason = gatewayFound ? "IGD设备已找到，但是uPnP依然失败" : "uPnP失败，因为没有IGD设备信息";
-            EngineLogWrite(reason, kPortMappingLogChannel);
+            EngineLogWrite(reason, LOG_CHANNEL_PORT_MAPPING);
             services.report.Event("11500105", reason, 0);
         } else {
-            EngineLogWrite("uPnP成功", kPortMappingLogChannel);
+            EngineLogWrite("uPnP成功", LOG_CHANNEL_PORT_MAPPING);
             services.report.Event("11390000", "", 0);
         }
     }

@@ -116,7 +116,7 @@ void CPortForwardEngine::KeepMapping(const TPortMappingRequest &made)
     while (!gate.SleepUnlessStopped(kLeaseSeconds / 2 * 1000)) {
         const int32_t code = gateway.AddPortMapping(made, kLeaseSeconds);
         if (code != 0)
-            EngineLogFormat(kPortMappingLogChannel, "uPnP lease renewal failed: %d", code);
+            EngineLogFormat(LOG_CHANNEL_PORT_MAPPING, "uPnP lease renewal failed: %d", code);
     }
 }
 
@@ -134,5 +134,5 @@ void CPortForwardEngine::Stop()
         made = request;
     }
     const int32_t code = gateway.DeletePortMapping(made);
-    EngineLogFormat(kPortMappingLogChannel, "uPnP mapping of port %s removed: %d", made.externalPort.c_str(), code);
+    EngineLogFormat(LOG_CHANNEL_PORT_MAPPING, "uPnP mapping of port %s removed: %d", made.externalPort.c_str(), code);
 }

@@ -38,7 +38,7 @@ CPortMapper::~CPortMapper()
 
 void CPortMapper::Fail(const std::string &reason)
 {
-    EngineLogWrite(reason.c_str(), kPortMappingLogChannel);
+    EngineLogWrite(reason.c_str(), LOG_CHANNEL_PORT_MAPPING);
     report.Event(kMappingFailed, reason, 0);
 }
 
@@ -50,7 +50,7 @@ int32_t CPortMapper::MapListenPort(IPortMappingSink &sink)
         return 0;
     }
     if (!setup.upnp.on) {
-        EngineLogFormat(kPortMappingLogChannel, "port mapping is off: listening on port %d without a mapping",
+        EngineLogFormat(LOG_CHANNEL_PORT_MAPPING, "port mapping is off: listening on port %d without a mapping",
                         port);
         return port;
     }
@@ -62,7 +62,7 @@ int32_t CPortMapper::MapListenPort(IPortMappingSink &sink)
     const std::string localAddress = platform::Ipv4Text(addresses.front());
     if (!platform::IsPrivateAddress(addresses.front())) {
         const std::string text = "无需uPnP：本机直通外网" + localAddress;
-        EngineLogWrite(text.c_str(), kPortMappingLogChannel);
+        EngineLogWrite(text.c_str(), LOG_CHANNEL_PORT_MAPPING);
         report.Event(kNoMappingNeeded, text, 0);
         return port;
     }
@@ -81,7 +81,7 @@ bool CPortMapper::StartForwarding(int32_t port, const std::string &localAddress,
         Fail("IGD设备信息线程创建失败");
         return false;
     }
-    EngineLogWrite("IGD设备信息线程已创建", kPortMappingLogChannel);
+    EngineLogWrite("IGD设备信息线程已创建", LOG_CHANNEL_PORT_MAPPING);
     TPortMappingRequest request;
     request.externalPort = request.internalPort = std::to_string(port);
     request.internalClient = localAddress;
@@ -89,7 +89,7 @@ bool CPortMapper::StartForwarding(int32_t port, const std::string &localAddress,
         Fail("uPnP线程创建失败");
         return false;
     }
-    EngineLogWrite("uPnP线程已创建", kPortMappingLogChannel);
+    EngineLogWrite("uPnP线程已创建", LOG_CHANNEL_PORT_MAPPING);
     return true;
 }
 

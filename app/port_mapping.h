@@ -2,8 +2,7 @@
 #include <cstdint>
 #include <string>
 
-// The log channel of the listen port and its mapping.
-inline constexpr int32_t kPortMappingLogChannel = 3;
+#include "engine/base/log_channels.h"
 
 // Step codes of the port mapping's notices, with their statuses: 17 the
 // gateway search is running (0, 1, 5, 6 as it proceeds), 18 it ended (0, or

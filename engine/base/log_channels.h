@@ -6,6 +6,7 @@
 // these numbers, so they never change.
 enum : int32_t {
     LOG_CHANNEL_TASK_STATE = 2,   // task restarts, the task state file
+    LOG_CHANNEL_PORT_MAPPING = 3, // the gateway search and the listen port's mapping
     LOG_CHANNEL_FRONT_END = 7,    // the front-end's own files
     LOG_CHANNEL_INVALID_IP = 13,
     LOG_CHANNEL_CLOCK = 22,
