@@ -11,6 +11,7 @@ packages=(
   nginx-light mktorrent aria2 python3 curl zlib1g-dev
   vsftpd python3-pyftpdlib opentracker transmission-cli python3-libtorrent
   miniupnpd-nftables miniupnpc nftables
+  qt6-base-dev xvfb xdotool fonts-wqy-microhei
 )
 
 missing=()
