@@ -64,7 +64,7 @@ CpvhQuarrowlightUIDlg::CpvhQuarrowlightUIDlg(const PackageManifest &manifest, co
 CpvhQuarrowlightUIDlg::~CpvhQuarrowlightUIDlg()
 {
     DestroyWindow();
-    frontEnd.Attach(nullptr);
+    frontEnd.Detach(this);
 }
 
 void CpvhQuarrowlightUIDlg::CreateButtons()
@@ -232,7 +232,8 @@ void CpvhQuarrowlightUIDlg::ApplyPanel()
 void CpvhQuarrowlightUIDlg::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    const qreal dpr = devicePixelRatioF();
+    // The painter's device knows the ratio also when rendering elsewhere.
+    const qreal dpr = painter.device()->devicePixelRatioF();
     const QImage scene = folded ? background.Folded(dpr) : background.Unfolded(dpr);
     painter.drawImage(QRect(QPoint(0, 0), scene.size() / scene.devicePixelRatio()), scene);
     PaintTexts(painter);
@@ -264,7 +265,7 @@ void CpvhQuarrowlightUIDlg::PaintTexts(QPainter &painter)
 
 void CpvhQuarrowlightUIDlg::PaintBar(QPainter &painter)
 {
-    const qreal dpr = devicePixelRatioF();
+    const qreal dpr = painter.device()->devicePixelRatioF();
     const QRect bar = layout::kProgressBar;
     const uint32_t value = std::min<uint32_t>(snapshot.barValue, 10000);
     const int fill = bar.width() * static_cast<int>(value) / 10000;

@@ -53,7 +53,7 @@ QSize CPictureButton::sizeHint() const
 void CPictureButton::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    const QImage image = CSkinPainter::Image(CurrentBitmap(), devicePixelRatioF());
+    const QImage image = CSkinPainter::Image(CurrentBitmap(), painter.device()->devicePixelRatioF());
     if (!image.isNull())
         painter.drawImage(QPoint(0, 0), image, QRect(QPoint(0, 0), size() * image.devicePixelRatio()));
     if (!text().isEmpty()) {

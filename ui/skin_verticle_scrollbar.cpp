@@ -48,7 +48,7 @@ void CSkinVerticleScrollbar::UpdateThumb()
 void CSkinVerticleScrollbar::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    const qreal dpr = devicePixelRatioF();
+    const qreal dpr = painter.device()->devicePixelRatioF();
     painter.drawImage(rect(), CSkinPainter::Image(skin::kScrollTrack, dpr));
     if (CanScroll())
         painter.drawImage(QPoint(0, thumbTop), CSkinPainter::Image(skin::kScrollThumb, dpr));

@@ -10,6 +10,11 @@ class CWindowFrontEnd : public IControllerFrontEnd {
 public:
     // Before a window is attached, messages go to standard error.
     void Attach(CpvhQuarrowlightUIDlg *target) { window = target; }
+    void Detach(CpvhQuarrowlightUIDlg *target)
+    {
+        if (window == target)
+            window = nullptr;
+    }
 
     void ShowMessage(const std::string &text, const std::string &caption) override;
     void ShowModalMessage(const std::string &text, const std::string &caption) override;
