@@ -16,6 +16,9 @@ void FolderOpens(TButtonPanel &panel)
 void ApplyPackageState(TButtonPanel &panel, uint32_t state, bool spaceShort, bool reopened)
 {
     switch (state) {
+    // Ready again after the disk had filled: the main button must come back,
+    // or nothing could start the download.
+    case PACKAGE_READY:
     case PACKAGE_BACK:
         (reopened ? panel.pause : panel.start).enabled = !spaceShort;
         break;

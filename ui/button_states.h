@@ -19,5 +19,5 @@ struct TButtonPanel {
 
 // Applies one polled state. reopened: the download was reopened at start,
 // so Pause rather than Start is the main button in state 0. States the table
-// does not name leave the panel as it is.
+// does not name leave the panel as it is; ready (1) is handled like 0.
 void ApplyPackageState(TButtonPanel &panel, uint32_t state, bool spaceShort, bool reopened);

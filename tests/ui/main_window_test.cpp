@@ -88,18 +88,26 @@ TEST_F(WindowTest, StartPauseContinueAndFinishFollowTheState)
     EXPECT_EQ(window->Snapshot().barValue, 10000u);
 }
 
-TEST_F(WindowTest, ShortSpaceDisablesStart)
+TEST_F(WindowTest, ShortSpaceDisablesTheMainButton)
 {
-    files.mode = TStorageMode::Sparse; // the running space test is on
-    engine.freeBytes = 0;
+    // A reopened sparse download whose disk fills before it goes on: Pause
+    // is the main button here.
+    WriteStartedIni();
+    for (int i = 0; i < kPackageFileCount; ++i)
+        WriteFile(FinalPath(i) + ".qltmp");
+    files.mode = TStorageMode::Sparse;
     Open();
+    window->Controller().SetState(PACKAGE_READY);
+    engine.freeBytes = 0;
     window->OnPollTimer();
+    EXPECT_EQ(window->Snapshot().state, PACKAGE_BACK);
     EXPECT_TRUE(window->Snapshot().spaceShort);
-    EXPECT_TRUE(window->StartButton()->isVisible());
-    EXPECT_FALSE(window->StartButton()->isEnabled());
-    engine.freeBytes = 1ULL << 50;
+    EXPECT_FALSE(window->PauseButton()->isEnabled());
+    engine.freeBytes = manifest.SpaceRequirement();
     window->OnPollTimer();
-    EXPECT_TRUE(window->StartButton()->isEnabled());
+    EXPECT_EQ(window->Snapshot().state, PACKAGE_READY);
+    EXPECT_FALSE(window->Snapshot().spaceShort);
+    EXPECT_TRUE(window->PauseButton()->isEnabled());
 }
 
 TEST_F(WindowTest, SpeedIsReadOnceASecondAndNeverByPainting)

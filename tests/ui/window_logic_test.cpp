@@ -51,6 +51,10 @@ TEST(ButtonStates, DownloadPauseContinueWithAndWithoutSpace)
     EXPECT_TRUE(reopened.pause.shown);
     EXPECT_FALSE(reopened.pause.enabled);
     EXPECT_TRUE(reopened.start.enabled);
+    // Space freed: the polled state returns to ready and the button to use.
+    EXPECT_TRUE(After({PACKAGE_BACK}, true).start.enabled == false);
+    const TButtonPanel freed = After({PACKAGE_BACK, PACKAGE_READY}, false);
+    EXPECT_TRUE(freed.start.enabled);
 }
 
 TEST(ButtonStates, FailureFinishCheckAndReload)

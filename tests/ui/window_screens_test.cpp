@@ -25,8 +25,8 @@ int Ink(const QImage &shot, const QImage &background, const QRect &area)
     return count;
 }
 
-// Width of the bar's fill, read along its middle row: the pixels that are
-// neither the empty bar nor the panel.
+// Width of the bar's fill, read along its middle row: how far the pixels
+// differ from what lies under the fill (the empty bar, or the panel).
 int FillWidth(const QImage &shot, const QImage &empty)
 {
     const QRect bar = layout::kProgressBar;
@@ -54,7 +54,11 @@ protected:
     void ExpectBar(const QImage &shot, uint32_t hundredths, const char *name)
     {
         const int expected = layout::kProgressBar.width() * static_cast<int>(std::min(hundredths, 10000u)) / 10000;
-        EXPECT_NEAR(FillWidth(shot, CSkinPainter::Image(skin::kBarEmpty)), expected, 1) << name;
+        // The verification bar is drawn without the empty bar beneath.
+        const QImage under = window->Snapshot().checkBar
+                                 ? CSkinPainter::Image(skin::kFoldedBackground).copy(layout::kProgressBar)
+                                 : CSkinPainter::Image(skin::kBarEmpty);
+        EXPECT_NEAR(FillWidth(shot, under.convertToFormat(QImage::Format_RGB32)), expected, 1) << name;
     }
     void ExpectMainFace(const QImage &shot, CPictureButton *button, const char *name)
     {
@@ -140,11 +144,18 @@ TEST_F(WindowScreensTest, EveryMainState)
 
 TEST_F(WindowScreensTest, SpaceShortState)
 {
-    engine.freeBytes = 0;
+    WriteStartedIni();
+    for (int i = 0; i < kPackageFileCount; ++i)
+        WriteFile(FinalPath(i) + ".qltmp");
+    files.mode = TStorageMode::Sparse;
     Open();
+    window->Controller().SetState(PACKAGE_READY);
+    engine.freeBytes = 0;
     Second();
-    Shot("space-short");
-    EXPECT_FALSE(window->StartButton()->isEnabled());
+    ASSERT_TRUE(window->Snapshot().spaceShort);
+    const QImage shot = Shot("space-short");
+    EXPECT_FALSE(window->PauseButton()->isEnabled());
+    ExpectMainFace(shot, window->PauseButton(), "space-short");
 }
 
 TEST_F(WindowScreensTest, DoubleScaleDrawsEveryPixelAndKeepsTheOutline)
