@@ -58,6 +58,7 @@ TDesktopHooks SystemDesktopHooks()
         box->setAttribute(Qt::WA_DeleteOnClose, false);
         QPushButton *yes = box->addButton("是", QMessageBox::YesRole);
         box->addButton("否", QMessageBox::NoRole);
+        box->setDefaultButton(yes);
         box->exec();
         const bool answer = box->clickedButton() == yes;
         delete box;
@@ -66,7 +67,7 @@ TDesktopHooks SystemDesktopHooks()
     hooks.showModal = [](QWidget *parent, const QString &text, const QString &caption) {
         QMessageBox *box = Box(parent, text, caption);
         box->setAttribute(Qt::WA_DeleteOnClose, false);
-        box->addButton("确定", QMessageBox::AcceptRole);
+        box->setDefaultButton(box->addButton("确定", QMessageBox::AcceptRole));
         box->exec();
         delete box;
     };

@@ -249,6 +249,8 @@ void CpvhQuarrowlightUIDlg::PaintTexts(QPainter &painter)
         const QString shown = painter.fontMetrics().elidedText(Q(content), Qt::ElideRight, area.width());
         painter.drawText(area, alignment | Qt::AlignVCenter | Qt::TextSingleLine, shown);
     };
+    // The caption's wordmark is drawn, not painted into the artwork.
+    text(layout::kTitleText, kMessageCaption, kPlainText, Qt::AlignLeft);
     const TStateTexts &texts = snapshot.texts;
     if (!texts.finished.empty()) {
         text(layout::kFinishedText, texts.finished, kPlainText, Qt::AlignHCenter);

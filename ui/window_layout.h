@@ -24,6 +24,7 @@ inline constexpr QRect kSettingsButton = Edges(318, 10, 343, 35);
 inline constexpr QRect kMinimiseButton = Edges(346, 10, 371, 35);
 inline constexpr QRect kCloseButton = Edges(374, 10, 399, 35);
 
+inline constexpr QRect kTitleText = Edges(12, 10, 200, 35);
 inline constexpr QRect kVersionText = Edges(9, 205, 130, 230);
 inline constexpr QRect kSaveLabel = Edges(190, 205, 250, 230);
 inline constexpr QRect kSavePath = Edges(255, 205, 367, 230);
