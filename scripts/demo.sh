@@ -5,9 +5,21 @@
 # verifies and installs it. Nothing leaves this machine and nothing keeps
 # running afterwards. QL_DEMO_VOLUME_MIB sets the size of each volume
 # (default 60); QL_DEMO_KEEP=1 keeps the work folder.
+#
+# --window does the same with the window, quarrowlight: on your desktop you
+# click Start and Install yourself; without a DISPLAY it runs under Xvfb,
+# xdotool clicks, and the screenshots are kept in
+# build/release/test-artifacts/window/demo-*.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
+
+window=0
+case "${1:-}" in
+  "") ;;
+  --window) window=1 ;;
+  *) echo "usage: scripts/demo.sh [--window]" >&2; exit 2 ;;
+esac
 
 volume_mib=${QL_DEMO_VOLUME_MIB:-60}
 [[ "$volume_mib" =~ ^[1-9][0-9]*$ ]] || { echo "demo: QL_DEMO_VOLUME_MIB must be a whole number of MiB" >&2; exit 2; }
@@ -15,12 +27,22 @@ volume_mib=${QL_DEMO_VOLUME_MIB:-60}
 echo "== set-up and build"
 scripts/setup.sh
 cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)" --target quarrowlight-cli qlpack >/dev/null
+targets=(quarrowlight-cli qlpack)
+[ "$window" = 1 ] && targets+=(quarrowlight qlscreengrab)
+cmake --build --preset release -j "$(nproc)" --target "${targets[@]}" >/dev/null
 bin="$repo/build/release"
 
 work=$(mktemp -d /tmp/quarrowlight-demo.XXXXXX)
 nginx_pid=
+window_pid=
+xvfb_pid=
 cleanup() {
+  for pid in $window_pid $xvfb_pid; do
+    if kill -0 "$pid" 2>/dev/null; then
+      kill "$pid"
+      wait "$pid" 2>/dev/null || true
+    fi
+  done
   if [ -n "$nginx_pid" ] && kill -0 "$nginx_pid" 2>/dev/null; then
     kill "$nginx_pid"
     wait "$nginx_pid" 2>/dev/null || true
@@ -115,14 +137,21 @@ chmod +x "$work/desktop/xdg-open"
 echo "== downloading, verifying and installing"
 start=$(date +%s.%N)
 status=0
-(
-  cd "$work"
-  PATH="$work/desktop:$PATH" \
-  QUARROWLIGHT_DATA_HOME="$work/data" \
-  QUARROWLIGHT_FAKE_SHUTDOWN=1 \
-  QUARROWLIGHT_RENDEZVOUS=off QUARROWLIGHT_LAN=off QUARROWLIGHT_UPNP=off \
-    ./quarrowlight-cli --save-dir "$work/save" --verify --install
-) || status=$?
+if [ "$window" = 1 ]; then
+  "$bin/tools/qlpack" "$package/package.ini" "$bin/ui/quarrowlight" "$work/quarrowlight" >/dev/null
+  chmod +x "$work/quarrowlight"
+  source scripts/demo_window.sh
+  run_window || status=$?
+else
+  (
+    cd "$work"
+    PATH="$work/desktop:$PATH" \
+    QUARROWLIGHT_DATA_HOME="$work/data" \
+    QUARROWLIGHT_FAKE_SHUTDOWN=1 \
+    QUARROWLIGHT_RENDEZVOUS=off QUARROWLIGHT_LAN=off QUARROWLIGHT_UPNP=off \
+      ./quarrowlight-cli --save-dir "$work/save" --verify --install
+  ) || status=$?
+fi
 end=$(date +%s.%N)
 
 echo "== summary"
@@ -152,7 +181,7 @@ else
   echo "  installer did not run"
 fi
 if [ "$status" -ne 0 ] || [ "$mismatches" -ne 0 ] || [ ! -f "$work/save/installed.marker" ]; then
-  echo "demo: FAILED (quarrowlight-cli exit $status)"
+  echo "demo: FAILED (exit $status)"
   exit 1
 fi
 echo "demo: done"
