@@ -37,6 +37,10 @@ window_id() {
   fi
 }
 
+question_open() {
+  [ -n "$(window_id 1)" ]
+}
+
 run_window() {
   local headless=0
   if [ -z "${DISPLAY:-}" ]; then
@@ -73,7 +77,7 @@ run_window() {
   shoot finished
   xdotool mousemove --window "$main_window" 360 260 click 1
   # The window asks whether to check the files first: Yes.
-  wait_for 20 test -n "$(window_id 1)" || { echo "demo: no question box" >&2; return 1; }
+  wait_for 20 question_open || { echo "demo: no question box" >&2; return 1; }
   local box
   box=$(window_id 1)
   shoot question
