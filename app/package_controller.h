@@ -122,6 +122,7 @@ public:
     void SetShutdownWhenDone(bool on);
     bool GetShutdownWhenDone() const { return shutdownWhenDone; }
     void SetP2pEnabled(bool on);
+    bool GetP2pEnabled() const { return p2pEnabled; }
     // Set before the window goes when the user chose to exit.
     void SetUserExit(bool on) { userExit = on; }
 
@@ -134,6 +135,8 @@ public:
     int WriteCloseSelection(uint32_t choice);
     uint32_t GetCheckProgress();
     uint32_t GetRepairProgress() const { return verification.repairProgress; }
+    // Bytes per second of the repair download.
+    uint32_t GetRepairSpeed() const { return verification.repairSpeed; }
     uint32_t GetOverallProgress() const { return progress; }
     bool IsSpaceShort() const { return spaceShort; }
     bool MismatchSeen() const { return verification.mismatchSeen; }

@@ -7,9 +7,21 @@
 # installs it. Nothing leaves this machine and nothing keeps running
 # afterwards. QL_DEMO_VOLUME_MIB sets the size of each volume (default 60);
 # QL_DEMO_KEEP=1 keeps the work folder.
+#
+# --window does the same with the window, quarrowlight: on your desktop you
+# click Start and Install yourself; without a DISPLAY it runs under Xvfb,
+# xdotool clicks, and the screenshots are kept in
+# build/release/test-artifacts/window/demo-*.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
+
+window=0
+case "${1:-}" in
+  "") ;;
+  --window) window=1 ;;
+  *) echo "usage: scripts/demo.sh [--window]" >&2; exit 2 ;;
+esac
 
 volume_mib=${QL_DEMO_VOLUME_MIB:-60}
 # Each connection to nginx is held to this, so that servers and peers both count.
@@ -19,14 +31,18 @@ server_kib=2048
 echo "== set-up and build"
 scripts/setup.sh
 cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)" --target quarrowlight-cli qlpack >/dev/null
+targets=(quarrowlight-cli qlpack)
+[ "$window" = 1 ] && targets+=(quarrowlight qlscreengrab)
+cmake --build --preset release -j "$(nproc)" --target "${targets[@]}" >/dev/null
 bin="$repo/build/release"
 
 work=$(mktemp -d /tmp/quarrowlight-demo.XXXXXX)
 # Every server and peer the demo starts, stopped by its own id at the end.
 pids=()
+window_pid=
+xvfb_pid=
 cleanup() {
-  for pid in "${pids[@]}"; do
+  for pid in $window_pid $xvfb_pid "${pids[@]}"; do
     if kill -0 "$pid" 2>/dev/null; then
       kill "$pid"
       wait "$pid" 2>/dev/null || true
@@ -158,19 +174,27 @@ chmod +x "$work/desktop/xdg-open"
 
 echo "== downloading, verifying and installing"
 start=$(date +%s.%N)
-# The display (standard error) is kept for the summary; through tee it
-# prints a line every few seconds instead of redrawing one block.
-set +e
-(
-  cd "$work"
-  PATH="$work/desktop:$PATH" \
-  QUARROWLIGHT_DATA_HOME="$work/data" \
-  QUARROWLIGHT_FAKE_SHUTDOWN=1 \
-  QUARROWLIGHT_RENDEZVOUS=off QUARROWLIGHT_LAN=off QUARROWLIGHT_UPNP=off \
-    ./quarrowlight-cli --save-dir "$work/save" --verify --install
-) 2>&1 | tee "$work/cli.log"
-status=${PIPESTATUS[0]}
-set -e
+status=0
+if [ "$window" = 1 ]; then
+  "$bin/tools/qlpack" "$package/package.ini" "$bin/ui/quarrowlight" "$work/quarrowlight" >/dev/null
+  chmod +x "$work/quarrowlight"
+  source scripts/demo_window.sh
+  run_window || status=$?
+else
+  # The display (standard error) is kept for the summary; through tee it
+  # prints a line every few seconds instead of redrawing one block.
+  set +e
+  (
+    cd "$work"
+    PATH="$work/desktop:$PATH" \
+    QUARROWLIGHT_DATA_HOME="$work/data" \
+    QUARROWLIGHT_FAKE_SHUTDOWN=1 \
+    QUARROWLIGHT_RENDEZVOUS=off QUARROWLIGHT_LAN=off QUARROWLIGHT_UPNP=off \
+      ./quarrowlight-cli --save-dir "$work/save" --verify --install
+  ) 2>&1 | tee "$work/cli.log"
+  status=${PIPESTATUS[0]}
+  set -e
+fi
 end=$(date +%s.%N)
 
 echo "== summary"
@@ -196,17 +220,20 @@ print(f"  package {size / 1048576:.1f} MiB in {seconds:.1f} s (download and chec
 EOF
 # The last total line says where the bytes came from (-a: the status texts
 # are not ASCII, and grep would take the log for binary).
-total=$(grep -a '^total' "$work/cli.log" | tail -n 1 || true)
-from_servers=$(sed -n 's/.*  servers \(.*\)  peers .*/\1/p' <<<"$total")
-from_peers=$(sed -n 's/.*  peers \(.*\)$/\1/p' <<<"$total")
-echo "  bytes from servers: ${from_servers:-unknown}, from peers: ${from_peers:-unknown}"
+# The window shows them on screen only.
 sources_ok=1
-for amount in "$from_servers" "$from_peers"; do
-  if [ -z "$amount" ] || [ "$amount" = "0 B" ]; then
-    sources_ok=0
-    echo "  one kind of source delivered nothing"
-  fi
-done
+if [ "$window" = 0 ]; then
+  total=$(grep -a '^total' "$work/cli.log" | tail -n 1 || true)
+  from_servers=$(sed -n 's/.*  servers \(.*\)  peers .*/\1/p' <<<"$total")
+  from_peers=$(sed -n 's/.*  peers \(.*\)$/\1/p' <<<"$total")
+  echo "  bytes from servers: ${from_servers:-unknown}, from peers: ${from_peers:-unknown}"
+  for amount in "$from_servers" "$from_peers"; do
+    if [ -z "$amount" ] || [ "$amount" = "0 B" ]; then
+      sources_ok=0
+      echo "  one kind of source delivered nothing"
+    fi
+  done
+fi
 if [ -f "$work/save/installed.marker" ]; then
   echo "  installer ran: $work/save/installed.marker"
 else
@@ -214,7 +241,7 @@ else
 fi
 if [ "$status" -ne 0 ] || [ "$mismatches" -ne 0 ] || [ ! -f "$work/save/installed.marker" ] ||
    [ "$sources_ok" -ne 1 ]; then
-  echo "demo: FAILED (quarrowlight-cli exit $status)"
+  echo "demo: FAILED (exit $status)"
   exit 1
 fi
 echo "demo: done"

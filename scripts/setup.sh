@@ -12,6 +12,7 @@ packages=(
   vsftpd python3-pyftpdlib opentracker transmission-cli python3-libtorrent
   miniupnpd-nftables miniupnpc nftables
   iptables
+  qt6-base-dev xvfb xdotool fonts-wqy-microhei
 )
 
 missing=()
