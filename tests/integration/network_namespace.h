@@ -19,17 +19,18 @@ inline bool NamespacesAvailable()
     return geteuid() == 0 && std::filesystem::exists(kIpProgram);
 }
 
-// Runs argv to its end, its output discarded; true when it exited with 0.
-inline bool RunQuietly(const std::vector<std::string> &argv)
+// Runs argv to its end, its output kept in output when given; true when it
+// exited with 0.
+inline bool RunQuietly(const std::vector<std::string> &argv, std::string *output = nullptr)
 {
-    std::string output;
-    return platform::RunProgram(argv, &output) == 0;
+    std::string ignored;
+    return platform::RunProgram(argv, output != nullptr ? output : &ignored) == 0;
 }
 
 // Runs a shell script inside namespace ns; true when it exited with 0.
-inline bool RunInNamespace(const std::string &ns, const std::string &script)
+inline bool RunInNamespace(const std::string &ns, const std::string &script, std::string *output = nullptr)
 {
-    return RunQuietly({kIpProgram, "netns", "exec", ns, "/bin/sh", "-c", script});
+    return RunQuietly({kIpProgram, "netns", "exec", ns, "/bin/sh", "-c", script}, output);
 }
 
 // Starts argv inside namespace ns with the variables in env set, both of its

@@ -16,17 +16,15 @@
 
 #include "platform/child_process.h"
 #include "platform/child_wait.h"
-#include "platform/run_program.h"
 #include "platform/tick.h"
 #include "tests/integration/download_fixture.h"
 #include "tests/integration/nginx_server.h"
 #include "tests/integration/child_exit.h"
+#include "tests/integration/network_namespace.h"
 #include "tests/integration/stamped_program.h"
 
 namespace {
 
-// Child processes are started without a PATH search.
-const std::string kIp = "/usr/sbin/ip";
 constexpr int kGatewayHttpPort = 5555;
 constexpr uint32_t kWaitMs = 90000;
 constexpr char kDescription[] = "Quarrowlight uPnP for P2SP upload/download";
@@ -66,12 +64,6 @@ while True:
     out.flush()
 )";
 
-bool RunQuietly(const std::vector<std::string> &argv, std::string *output = nullptr)
-{
-    std::string ignored;
-    return platform::RunProgram(argv, output != nullptr ? output : &ignored) == 0;
-}
-
 class TUpnpNetwork {
 public:
     TUpnpNetwork()
@@ -84,12 +76,12 @@ public:
     ~TUpnpNetwork()
     {
         for (const std::string &name : {client, gateway, wan})
-            RunQuietly({kIp, "netns", "delete", name});
+            RunQuietly({kIpProgram, "netns", "delete", name});
     }
     bool Build()
     {
         for (const std::string &name : {client, gateway, wan}) {
-            if (!RunQuietly({kIp, "netns", "add", name}))
+            if (!RunQuietly({kIpProgram, "netns", "add", name}))
                 return false;
         }
         // Each veth is made inside the namespaces, never in the host's.
@@ -106,13 +98,13 @@ public:
     // A shell script inside ns; nothing runs when ns is not there.
     static bool In(const std::string &ns, const std::string &script, std::string *output = nullptr)
     {
-        return Exists(ns) && RunQuietly({kIp, "netns", "exec", ns, "/bin/sh", "-c", script}, output);
+        return Exists(ns) && RunInNamespace(ns, script, output);
     }
     static int Start(const std::string &ns, const std::vector<std::string> &argv)
     {
         if (!Exists(ns))
             return -1;
-        std::vector<std::string> inside{kIp, "netns", "exec", ns};
+        std::vector<std::string> inside{kIpProgram, "netns", "exec", ns};
         inside.insert(inside.end(), argv.begin(), argv.end());
         return platform::StartChildProcess(inside);
     }
@@ -124,7 +116,7 @@ class PortMappingNetnsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (geteuid() != 0 || !fs::exists("/usr/sbin/miniupnpd") || !fs::exists("/usr/sbin/nft"))
+        if (!NamespacesAvailable() || !fs::exists("/usr/sbin/miniupnpd") || !fs::exists("/usr/sbin/nft"))
             GTEST_SKIP() << "the gateway needs root, miniupnpd and nft";
         ASSERT_TRUE(network.Build()) << "could not build the test's namespaces";
         for (const char *folder : {"www", "data", "run"})
@@ -169,7 +161,7 @@ protected:
         const std::string probe = "exec 2>/dev/null 3<>/dev/tcp/10.77.0.1/" + std::to_string(kGatewayHttpPort);
         for (uint32_t waited = 0; waited < 10000; waited += 100) {
             if (TUpnpNetwork::Exists(network.client) &&
-                RunQuietly({kIp, "netns", "exec", network.client, "/bin/bash", "-c", probe}))
+                RunQuietly({kIpProgram, "netns", "exec", network.client, "/bin/bash", "-c", probe}))
                 return;
             platform::SleepMs(100);
         }
