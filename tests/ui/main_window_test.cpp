@@ -92,13 +92,7 @@ TEST_F(WindowTest, ShortSpaceDisablesTheMainButton)
 {
     // A reopened sparse download whose disk fills before it goes on: Pause
     // is the main button here.
-    WriteStartedIni();
-    for (int i = 0; i < kPackageFileCount; ++i)
-        WriteFile(FinalPath(i) + ".qltmp");
-    files.mode = TStorageMode::Sparse;
-    Open();
-    window->Controller().SetState(PACKAGE_READY);
-    engine.freeBytes = 0;
+    OpenWithDiskFull();
     window->OnPollTimer();
     EXPECT_EQ(window->Snapshot().state, PACKAGE_BACK);
     EXPECT_TRUE(window->Snapshot().spaceShort);

@@ -33,6 +33,19 @@ protected:
         return *window;
     }
 
+    // A reopened sparse download whose disk has filled: the window opens in
+    // the ready state with no free space left.
+    void OpenWithDiskFull()
+    {
+        WriteStartedIni();
+        for (int i = 0; i < kPackageFileCount; ++i)
+            WriteFile(FinalPath(i) + ".qltmp");
+        files.mode = TStorageMode::Sparse;
+        Open();
+        window->Controller().SetState(PACKAGE_READY);
+        engine.freeBytes = 0;
+    }
+
     TDesktopHooks Hooks()
     {
         TDesktopHooks hooks;

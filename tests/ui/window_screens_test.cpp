@@ -144,13 +144,7 @@ TEST_F(WindowScreensTest, EveryMainState)
 
 TEST_F(WindowScreensTest, SpaceShortState)
 {
-    WriteStartedIni();
-    for (int i = 0; i < kPackageFileCount; ++i)
-        WriteFile(FinalPath(i) + ".qltmp");
-    files.mode = TStorageMode::Sparse;
-    Open();
-    window->Controller().SetState(PACKAGE_READY);
-    engine.freeBytes = 0;
+    OpenWithDiskFull();
     Second();
     ASSERT_TRUE(window->Snapshot().spaceShort);
     const QImage shot = Shot("space-short");
