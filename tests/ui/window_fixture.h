@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <functional>
 
+#include "app/package_state.h"
 #include "tests/app/controller_doubles.h"
 #include "tests/ui/qt_test_support.h"
 #include "ui/main_window.h"
