@@ -1,110 +1,166 @@
-// The engine's UDP stream transport against TCP on loopback: one qlstream
-// pair each (with qlrendezvous introducing the UDP pair), the same seeded
-// bytes each way, verified. Prints MB/s each way and the ratio.
+// The engine's UDP stream transport against TCP and against libtorrent's uTP.
+//  - loopback: one qlstream pair each for the transport (qlrendezvous
+//    introducing it) and for TCP, the same seeded bytes each way, verified;
+//    and a libtorrent seeder and leecher moving the same amount one way over
+//    uTP alone, data on tmpfs (bench/utp_transfer.py);
+//  - wire: the transport and TCP again, between two namespaces joined by
+//    tun_wire (10 ms and 1 % loss each way), when run as root.
+// Prints TCP's congestion control, MB/s and the ratios.
 //
-//   bench_udp_stream [MiB]      (default 64)
+//   bench_udp_stream [MiB] [wire MiB]      (defaults 64 and 4)
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/child_process.h"
-#include "platform/child_wait.h"
 #include "platform/free_port.h"
+#include "platform/read_file.h"
 #include "platform/run_program.h"
 #include "platform/tick.h"
+#include "tests/integration/qlstream_pair.h"
+#include "tests/integration/tun_wire_namespaces.h"
 
 namespace {
 namespace fs = std::filesystem;
 
-constexpr uint32_t kStartWaitMs = 20000;
+constexpr const char *kPython = "/usr/bin/python3";
+constexpr uint32_t kLoopbackLimitMs = 600000;
+// A loss stalls the transport for 1.6 s or more: about 0.1 MB/s.
+constexpr uint32_t kWireLimitMs = 1200000;
+constexpr int kWireRendezvousPort = 4082;
+constexpr int kWireServicePort = 5000;
+constexpr int kWireClientPort = 5001;
 
-std::string ReadText(const fs::path &path)
+std::string Trimmed(std::string text)
 {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    return text;
 }
 
-// The listener's log once it says it listens; empty when it never did.
-std::string WaitListening(const fs::path &log)
+// MB/s each way of the transport and of TCP between the two sides; 0 for a
+// failed run, which is shown on standard error.
+std::vector<double> TransportAndTcp(const TStreamPair &pair, const TStreamSide &listen, const TStreamSide &connect,
+                                    long long bytes, uint32_t limitMs)
 {
-    for (uint32_t waited = 0; waited < kStartWaitMs; waited += 20) {
-        std::string text = ReadText(log);
-        if (text.find("listening on") != std::string::npos)
-            return text;
-        platform::SleepMs(20);
+    std::vector<double> rates;
+    for (const bool tcp : {false, true}) {
+        const TStreamPairResult result = pair.Run(listen, connect, tcp, bytes, limitMs);
+        if (!result.verified)
+            std::fprintf(stderr, "%s transfer failed:\n%s\n", tcp ? "TCP" : "transport", result.report.c_str());
+        rates.push_back(result.megabytesPerSecond);
     }
-    return std::string();
+    return rates;
 }
 
-// MB/s each way of one qlstream pair; 0 when the transfer failed.
-double RunPair(bool tcp, long long bytes, const fs::path &scratch)
+// MB/s of libtorrent's uTP one way on loopback; 0 when it failed or is not
+// installed.
+double UtpRate(long long mebibytes)
 {
-    const std::string port = std::to_string(platform::FreeLoopbackPort());
-    const std::string clientPort = std::to_string(platform::FreeLoopbackPort());
-    const fs::path log = scratch / (tcp ? "tcp_listen.log" : "udp_listen.log");
-    std::vector<std::string> listen{"/bin/sh", "-c", "exec \"$0\" \"$@\" >\"" + log.string() + "\" 2>&1",
-                                    QLSTREAM_PROGRAM, "listen", "--port", port, "--local", "127.0.0.1",
-                                    "--bytes", std::to_string(bytes)};
-    if (tcp)
-        listen.push_back("--tcp");
-    const int listener = platform::StartChildProcess(listen);
-    const std::string text = WaitListening(log);
-    const size_t at = text.find("identity ");
-    if (listener < 0 || at == std::string::npos) {
-        std::fprintf(stderr, "listener did not start: %s\n", text.c_str());
-        platform::StopChildProcess(listener);
+    std::string output;
+    if (platform::RunProgram({kPython, "-c", "import libtorrent"}, &output) != 0) {
+        std::fprintf(stderr, "python3-libtorrent is missing (scripts/setup.sh installs it)\n");
         return 0;
     }
-    const std::string identity = text.substr(at + 9, 16);
-    std::vector<std::string> connect{QLSTREAM_PROGRAM, "connect", identity + "@127.0.0.1:" + port, "--port",
-                                     clientPort, "--local", "127.0.0.1", "--bytes", std::to_string(bytes)};
-    if (tcp)
-        connect.push_back("--tcp");
-    std::string output;
-    const int status = platform::RunProgram(connect, &output);
-    platform::ChildResult result;
-    platform::WaitChild(listener, result);
+    const int status = platform::RunProgram({kPython, std::string(QL_SOURCE_DIR) + "/bench/utp_transfer.py", "--mib",
+                                             std::to_string(mebibytes), "--seed-port",
+                                             std::to_string(platform::FreeLoopbackPort()), "--leech-port",
+                                             std::to_string(platform::FreeLoopbackPort())},
+                                            &output);
     const size_t rate = output.find(" s: ");
-    if (status != 0 || result.exitCode != 0 || rate == std::string::npos) {
-        std::fprintf(stderr, "%s transfer failed: %s%s\n", tcp ? "TCP" : "UDP", output.c_str(),
-                     ReadText(log).c_str());
+    if (status != 0 || rate == std::string::npos) {
+        std::fprintf(stderr, "uTP transfer failed: %s\n", output.c_str());
         return 0;
     }
     return std::atof(output.c_str() + rate + 4);
+}
+
+double Ratio(double ours, double theirs)
+{
+    return theirs > 0 ? ours / theirs : 0.0;
+}
+
+bool Loopback(long long mebibytes, const fs::path &scratch)
+{
+    const std::string address = "127.0.0.1:" + std::to_string(platform::FreeLoopbackPort());
+    const int rendezvous =
+        StartRendezvousServer(QLRENDEZVOUS_PROGRAM, std::string(), address, scratch / "rendezvous.log");
+    if (rendezvous < 0) {
+        std::fprintf(stderr, "qlrendezvous did not start\n");
+        return false;
+    }
+    const TStreamPair pair(QLSTREAM_PROGRAM, address, scratch);
+    const std::vector<double> rates =
+        TransportAndTcp(pair, {std::string(), "127.0.0.1", platform::FreeLoopbackPort()},
+                        {std::string(), "127.0.0.1", platform::FreeLoopbackPort()}, mebibytes << 20, kLoopbackLimitMs);
+    platform::StopChildProcess(rendezvous);
+    const double utp = UtpRate(mebibytes);
+
+    std::printf("loopback, %lld MiB, verified:\n", mebibytes);
+    std::printf("  UDP stream transport  %8.1f MB/s each way\n", rates[0]);
+    std::printf("  TCP                   %8.1f MB/s each way\n", rates[1]);
+    std::printf("  libtorrent uTP        %8.1f MB/s one way\n", utp);
+    std::printf("  transport / TCP       %8.2f\n", Ratio(rates[0], rates[1]));
+    std::printf("  transport / uTP       %8.2f\n", Ratio(rates[0], utp));
+    std::fflush(stdout);
+    return rates[0] > 0 && rates[1] > 0 && utp > 0;
+}
+
+bool Wire(long long mebibytes, const fs::path &scratch)
+{
+    const TWireSettings settings;
+    std::printf("wire (%d ms and %g %% loss each way), %lld MiB each way, verified:\n", settings.delayMs,
+                settings.lossPercent, mebibytes);
+    if (!NamespacesAvailable()) {
+        std::printf("  skipped: the wire's namespaces need root and iproute2\n");
+        return true;
+    }
+    TTunWireNamespaces wire;
+    const std::string failure = wire.Build(TUN_WIRE_PROGRAM, scratch / "wire.log", settings);
+    if (!failure.empty()) {
+        std::fprintf(stderr, "wire not built: %s\n", failure.c_str());
+        return false;
+    }
+    const std::string address = std::string(TTunWireNamespaces::kAddressA) + ":" + std::to_string(kWireRendezvousPort);
+    const int rendezvous =
+        StartRendezvousServer(QLRENDEZVOUS_PROGRAM, wire.SideA(), address, scratch / "wire_rendezvous.log");
+    if (rendezvous < 0) {
+        std::fprintf(stderr, "qlrendezvous did not start\n");
+        return false;
+    }
+    const TStreamPair pair(QLSTREAM_PROGRAM, address, scratch);
+    const std::vector<double> rates =
+        TransportAndTcp(pair, {wire.SideB(), TTunWireNamespaces::kAddressB, kWireServicePort},
+                        {wire.SideA(), TTunWireNamespaces::kAddressA, kWireClientPort}, mebibytes << 20, kWireLimitMs);
+    platform::StopChildProcess(rendezvous);
+    const std::string report = wire.Stop();
+    std::printf("  UDP stream transport  %8.2f MB/s each way\n", rates[0]);
+    std::printf("  TCP                   %8.2f MB/s each way\n", rates[1]);
+    std::printf("  transport / TCP       %8.3f\n", Ratio(rates[0], rates[1]));
+    const size_t counts = report.find("a to b");
+    if (counts != std::string::npos)
+        std::printf("  the wire: %s\n", Trimmed(report.substr(counts)).c_str());
+    return rates[0] > 0 && rates[1] > 0;
 }
 } // namespace
 
 int main(int argc, char **argv)
 {
     const long long mebibytes = argc > 1 ? std::atoll(argv[1]) : 64;
-    if (mebibytes <= 0) {
-        std::fprintf(stderr, "usage: bench_udp_stream [MiB]\n");
+    const long long wireMebibytes = argc > 2 ? std::atoll(argv[2]) : 4;
+    if (argc > 3 || mebibytes <= 0 || wireMebibytes <= 0) {
+        std::fprintf(stderr, "usage: bench_udp_stream [MiB] [wire MiB]\n");
         return 2;
     }
     const fs::path scratch = fs::temp_directory_path() / ("ql_udp_stream_" + std::to_string(platform::TickCount()));
     fs::create_directories(scratch);
-    const std::string rendezvousPort = std::to_string(platform::FreeLoopbackPort());
-    const int rendezvous = platform::StartChildProcess({QLRENDEZVOUS_PROGRAM, "--listen", "127.0.0.1:" + rendezvousPort});
-    setenv("QUARROWLIGHT_RENDEZVOUS", ("127.0.0.1:" + rendezvousPort).c_str(), 1);
-
-    std::string congestion = ReadText("/proc/sys/net/ipv4/tcp_congestion_control");
-    while (!congestion.empty() && (congestion.back() == '\n' || congestion.back() == ' '))
-        congestion.pop_back();
-    const long long bytes = mebibytes << 20;
-    const double udp = RunPair(false, bytes, scratch);
-    const double tcp = RunPair(true, bytes, scratch);
-    platform::StopChildProcess(rendezvous);
+    std::string congestion;
+    platform::ReadWholeFile("/proc/sys/net/ipv4/tcp_congestion_control", 256, congestion);
+    std::printf("TCP congestion control: %s\n", Trimmed(congestion).c_str());
+    const bool loopback = Loopback(mebibytes, scratch);
+    const bool wire = Wire(wireMebibytes, scratch);
     fs::remove_all(scratch);
-
-    std::printf("loopback, %lld MiB each way, verified:\n", mebibytes);
-    std::printf("  UDP stream transport  %8.1f MB/s\n", udp);
-    std::printf("  TCP (%s)%*s %8.1f MB/s\n", congestion.c_str(), static_cast<int>(15 - congestion.size()), "", tcp);
-    std::printf("  transport / TCP       %8.2f\n", tcp > 0 ? udp / tcp : 0.0);
-    return udp > 0 && tcp > 0 ? 0 : 1;
+    return loopback && wire ? 0 : 1;
 }
