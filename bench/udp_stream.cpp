@@ -139,9 +139,11 @@ bool Wire(long long mebibytes, const fs::path &scratch)
     std::printf("  UDP stream transport  %8.2f MB/s each way\n", rates[0]);
     std::printf("  TCP                   %8.2f MB/s each way\n", rates[1]);
     std::printf("  transport / TCP       %8.3f\n", Ratio(rates[0], rates[1]));
-    const size_t counts = report.find("a to b");
-    if (counts != std::string::npos)
-        std::printf("  the wire: %s\n", Trimmed(report.substr(counts)).c_str());
+    for (size_t line = report.find("a to b"); line != std::string::npos && line < report.size();) {
+        const size_t end = report.find('\n', line);
+        std::printf("  the wire, %s\n", report.substr(line, end - line).c_str());
+        line = end == std::string::npos ? end : end + 1;
+    }
     return rates[0] > 0 && rates[1] > 0;
 }
 } // namespace
