@@ -159,8 +159,10 @@ int main(int argc, char **argv)
     const fs::path scratch = fs::temp_directory_path() / ("ql_udp_stream_" + std::to_string(platform::TickCount()));
     fs::create_directories(scratch);
     std::string congestion;
+    std::string allowed;
     platform::ReadWholeFile("/proc/sys/net/ipv4/tcp_congestion_control", 256, congestion);
-    std::printf("TCP congestion control: %s\n", Trimmed(congestion).c_str());
+    platform::ReadWholeFile("/proc/sys/net/ipv4/tcp_allowed_congestion_control", 256, allowed);
+    std::printf("TCP congestion control: %s (allowed: %s)\n", Trimmed(congestion).c_str(), Trimmed(allowed).c_str());
     const bool loopback = Loopback(mebibytes, scratch);
     const bool wire = Wire(wireMebibytes, scratch);
     fs::remove_all(scratch);
