@@ -49,3 +49,12 @@ void CWindowFrontEnd::DestroyMainWindow()
     CpvhQuarrowlightUIDlg *target = window;
     QMetaObject::invokeMethod(target, [target] { target->DestroyWindow(); }, Qt::QueuedConnection);
 }
+
+void CWindowFrontEnd::OnPortMappingNotice(uint32_t step, int32_t status)
+{
+    if (window == nullptr)
+        return;
+    CpvhQuarrowlightUIDlg *target = window;
+    QMetaObject::invokeMethod(
+        target, [target, step, status] { target->OnPortMappingNotice(step, status); }, Qt::QueuedConnection);
+}
