@@ -87,6 +87,7 @@ protected:
         fs::create_directories(QL_ARTIFACT_DIR);
         std::vector<std::string> argv = display.Environment();
         argv.push_back("QT_QPA_PLATFORM=xcb");
+        argv.push_back("XDG_RUNTIME_DIR=" + (scratch.path / "run").string());
         argv.push_back(QLSCREENGRAB_PROGRAM);
         argv.push_back(std::string(QL_ARTIFACT_DIR) + "/e2e-" + name + ".png");
         std::string said;
@@ -149,10 +150,10 @@ TEST_F(WindowEndToEndTest, DownloadsVerifiesAndInstallsByClicksAndStaysTheOnlyIn
     const std::string mainWindow = shown.front();
     Shoot("ready");
 
-    // A second start brings the first forward and leaves; the command-line
-    // program on the same package is refused.
-    ASSERT_EQ(display.Xdotool({"windowfocus", display.Root()}), 0);
-    ASSERT_TRUE(WaitUntil([&] { return display.Focus() != mainWindow; }, kShortMs));
+    // A second start brings the first forward (with no window manager on
+    // the display, nothing else gives it the focus) and leaves; the
+    // command-line program on the same package is refused.
+    ASSERT_NE(display.Focus(), mainWindow);
     const int second = platform::StartChildProcess(Command(window, "second.log"));
     ASSERT_GT(second, 0);
     EXPECT_EQ(WaitExitWithin(second, kShortMs), 0) << Said("second.log");

@@ -99,8 +99,6 @@ public:
 
     // The window holding the keyboard focus.
     std::string Focus() const { return FirstLine({"getwindowfocus", "-f"}); }
-    // The screen's root window, where the focus can be parked.
-    std::string Root() const { return FirstLine({"search", "--maxdepth", "0", ""}); }
 
 private:
     std::string FirstLine(const std::vector<std::string> &args) const
