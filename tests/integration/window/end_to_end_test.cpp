@@ -146,7 +146,8 @@ TEST_F(WindowEndToEndTest, DownloadsVerifiesAndInstallsByClicksAndStaysTheOnlyIn
     ASSERT_GT(firstPid, 0);
     std::vector<std::string> shown;
     ASSERT_TRUE(WaitUntil([&] { return (shown = display.Windows(kTitle)).size() == 1; }, kShortMs))
-        << Said("first.log");
+        << "display " << display.Name() << "\n"
+        << Said("first.log") << Said("xvfb.log");
     const std::string mainWindow = shown.front();
     Shoot("ready");
 

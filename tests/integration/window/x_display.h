@@ -70,6 +70,8 @@ public:
         pid = -1;
     }
 
+    const std::string &Name() const { return name; }
+
     // What to put in front of a command line so that it runs on this display.
     std::vector<std::string> Environment() const { return {"/usr/bin/env", "DISPLAY=" + name}; }
 
