@@ -16,15 +16,17 @@
 inline constexpr char kXvfbProgram[] = "/usr/bin/Xvfb";
 inline constexpr char kXdotoolProgram[] = "/usr/bin/xdotool";
 
-// Polls the condition every 50 ms until it holds or limitMs have passed.
+// Polls the condition every 50 ms until it holds or limitMs have passed;
+// the limit is kept by the clock, since each poll may run a program.
 inline bool WaitUntil(const std::function<bool()> &condition, uint32_t limitMs)
 {
-    for (uint32_t waited = 0; waited < limitMs; waited += 50) {
-        if (condition())
-            return true;
+    const uint32_t start = platform::TickCount();
+    while (!condition()) {
+        if (platform::TickCount() - start >= limitMs)
+            return false;
         platform::SleepMs(50);
     }
-    return condition();
+    return true;
 }
 
 class TXDisplay {
