@@ -48,7 +48,8 @@ int CPackageController::StartUp()
         return -2;
     services.report.Collect(configPath, kGameId, kDownloaderVersion, kGameVersion, kChannel);
     gatewayFound = true;
-    services.engine.SetListenPort(services.mapPort != nullptr ? services.mapPort->MapListenPort(*this) : 0);
+    IPortMappingSink &notices = services.portMappingNotices != nullptr ? *services.portMappingNotices : *this;
+    services.engine.SetListenPort(services.mapPort != nullptr ? services.mapPort->MapListenPort(notices) : 0);
     // The stamped switch; QUARROWLIGHT_LAN in the environment overrides it.
     services.engine.EnableLanDiscovery(manifest.lanDiscovery);
 

@@ -47,6 +47,10 @@ struct TControllerServices {
     // Chooses the listen port and maps it on the Internet gateway. Without
     // one the engine listens on its default port.
     IPortMapper *mapPort = nullptr;
+    // Where the mapping's workers send their notices, for a front-end that
+    // wants them on its own thread. Without one they reach the controller
+    // from the workers' threads.
+    IPortMappingSink *portMappingNotices = nullptr;
     // Fetches the remote resource list's text on the reader's thread, while
     // downloading or repairing. Without one the list is never read.
     TResourceListFetch fetchResourceList;

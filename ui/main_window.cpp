@@ -35,13 +35,22 @@ bool IsCheckState(uint32_t state)
     return state >= PACKAGE_MD5_CHECKING && state <= PACKAGE_INSTALLING;
 }
 
+// The port mapping's notices come from its workers; the front-end queues
+// them to this window's thread, where the controller's other calls run.
+TControllerServices WithNoticesThrough(const TControllerServices &services, IPortMappingSink &frontEnd)
+{
+    TControllerServices routed = services;
+    routed.portMappingNotices = &frontEnd;
+    return routed;
+}
+
 } // namespace
 
 CpvhQuarrowlightUIDlg::CpvhQuarrowlightUIDlg(const PackageManifest &manifest, const TControllerServices &services,
                                              CWindowFrontEnd &frontEnd, TDesktopHooks hooks, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint), manifest(manifest),
       frontEnd(frontEnd), hooks(std::move(hooks)),
-      controller(std::make_unique<CPackageController>(manifest, services)),
+      controller(std::make_unique<CPackageController>(manifest, WithNoticesThrough(services, frontEnd))),
       background(this->hooks.backgroundFolder)
 {
     frontEnd.Attach(this);

@@ -67,6 +67,7 @@ public:
 
     // From the controller, on this thread.
     void OnFrontEndMessage(uint32_t message);
+    void OnPortMappingNotice(uint32_t step, int32_t status);
     void ShowAsyncMessage(const std::string &text, const std::string &caption);
     void ShowModalMessage(const std::string &text, const std::string &caption);
     bool AskYesNo(const std::string &text, const std::string &caption);

@@ -65,6 +65,14 @@ void CpvhQuarrowlightUIDlg::OnFrontEndMessage(uint32_t message)
         OnMainButtonClicked();
 }
 
+void CpvhQuarrowlightUIDlg::OnPortMappingNotice(uint32_t step, int32_t status)
+{
+    AssertGuiThread();
+    // One queued before the window's end would reach a stopped report.
+    if (!destroyed)
+        controller->OnPortMappingNotice(step, status);
+}
+
 void CpvhQuarrowlightUIDlg::OnFolderClicked()
 {
     AssertGuiThread();

@@ -21,7 +21,6 @@ namespace {
 
 constexpr int kFiles = 6;
 constexpr char kInstaller[] = "setup_demo.sh";
-constexpr char kInstallerScript[] = "#!/bin/sh\ndate > \"$(dirname \"$0\")/installed.marker\"\n";
 
 class QuarrowlightCliTest : public ::testing::Test {
 protected:
@@ -32,7 +31,7 @@ protected:
         for (const char *folder : {"www", "save", "data", "run", "desktop"})
             fs::create_directories(scratch.path / folder);
         names[0] = kInstaller;
-        contents[0] = kInstallerScript;
+        contents[0] = kMarkerInstallerScript;
         for (int i = 1; i < kFiles; ++i) {
             names[i] = "data.7z.00" + std::to_string(i);
             contents[i] = PatternBytes(2 * 1024 * 1024 + 4099 * i, 40 + i);
@@ -50,8 +49,7 @@ protected:
         // The program's data, lock and shutdown stay inside the scratch
         // folder; a script that is not executable goes to xdg-open, whose
         // stand-in here runs it.
-        WriteAll(scratch.path / "desktop" / "xdg-open", "#!/bin/sh\nexec sh \"$1\"\n");
-        fs::permissions(scratch.path / "desktop" / "xdg-open", fs::perms::owner_all);
+        WriteInstallerOpener(scratch.path / "desktop");
         Set("QUARROWLIGHT_DATA_HOME", (scratch.path / "data").string());
         Set("XDG_RUNTIME_DIR", (scratch.path / "run").string());
         Set("QUARROWLIGHT_FAKE_SHUTDOWN", "1");

@@ -1,11 +1,14 @@
 // The window over the controller: start modes, the buttons as the state
-// moves, folding, dragging, closing, the tray, worker calls and exits that
-// arrive while a box is open.
+// moves, folding, dragging, closing, the tray, worker calls and port-mapping
+// notices, exits that arrive while a box is open.
 #include <QMenu>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "app/package_state.h"
 #include "tests/ui/window_fixture.h"
+#include "ui/gui_thread.h"
 #include "ui/picture_button.h"
 #include "ui/skin_list_ctrl.h"
 #include "ui/window_layout.h"
@@ -239,6 +242,67 @@ TEST_F(WindowTest, WorkerMessagesReachTheWindowOnItsOwnThread)
     EXPECT_EQ(Boxes(), QStringList{"来自校验线程"});
     // The posted message runs the main button, here the start.
     EXPECT_EQ(window->Controller().State(), PACKAGE_PREPARING);
+}
+
+// Keeps the sink the controller hands over and notes, for every call the
+// controller makes back, whether it came on the window's thread.
+class NoticeRecordingMapper : public IPortMapper {
+public:
+    int32_t MapListenPort(IPortMappingSink &notices) override
+    {
+        sink = &notices;
+        return 45000;
+    }
+    std::string GatewayName() override
+    {
+        calls.push_back(OnGuiThread() ? "name" : "name off the window's thread");
+        return "";
+    }
+    void ReleaseMapping() override { calls.push_back(OnGuiThread() ? "release" : "release off the window's thread"); }
+    void Stop() override {}
+
+    IPortMappingSink *sink = nullptr;
+    std::vector<std::string> calls;
+};
+
+TEST_F(WindowTest, PortMappingNoticesReachTheControllerInOrderOnTheWindowsThread)
+{
+    NoticeRecordingMapper mapper;
+    portMapper = &mapper;
+    Open();
+    ASSERT_NE(mapper.sink, nullptr);
+    // The workers' notices go to the window, not straight to the controller.
+    EXPECT_NE(mapper.sink, static_cast<IPortMappingSink *>(&window->Controller()));
+
+    // A failure before the search ends blames the gateway the start assumed;
+    // once the search found none, the next failure says so.
+    std::thread worker([&mapper] {
+        mapper.sink->OnPortMappingNotice(PORT_NOTICE_SEARCHING, 0);
+        mapper.sink->OnPortMappingNotice(PORT_NOTICE_MAPPING_ENDED, -1);
+        mapper.sink->OnPortMappingNotice(PORT_NOTICE_SEARCH_ENDED, 0);
+        mapper.sink->OnPortMappingNotice(PORT_NOTICE_MAPPING_ENDED, -2);
+        mapper.sink->OnPortMappingNotice(PORT_NOTICE_MAPPING_ENDED, 0);
+    });
+    worker.join();
+    EXPECT_EQ(report.Count("11500105"), 0) << "nothing is handled on the worker's thread";
+    EXPECT_TRUE(mapper.calls.empty());
+
+    QApplication::processEvents();
+    std::vector<std::string> outcomes;
+    for (const ReportRecord &record : report.records) {
+        if (record.code == "11500105" || record.code == "11390000")
+            outcomes.push_back(record.code + " " + record.text);
+    }
+    EXPECT_EQ(outcomes, (std::vector<std::string>{"11500105 IGD设备已找到，但是uPnP依然失败",
+                                                  "11500105 uPnP失败，因为没有IGD设备信息", "11390000 "}));
+    EXPECT_EQ(mapper.calls, (std::vector<std::string>{"name", "release"}));
+
+    // A notice still queued when the window goes is dropped: the report has stopped.
+    mapper.sink->OnPortMappingNotice(PORT_NOTICE_MAPPING_ENDED, -3);
+    window->DestroyWindow();
+    QApplication::processEvents();
+    EXPECT_EQ(report.Count("11500105"), 2);
+    window.reset(); // before the mapper it uses
 }
 
 TEST_F(WindowTest, ExitFromTheTrayWhileAQuestionIsOpenWaitsForTheAnswer)

@@ -21,6 +21,7 @@ protected:
     {
         TControllerServices services{engine, report, windowFrontEnd, files, clock, resources, power, shell};
         services.connectionOverridePath = scratch.Path("link.ini");
+        services.mapPort = portMapper;
         window.reset();
         window = std::make_unique<CpvhQuarrowlightUIDlg>(manifest, services, windowFrontEnd, Hooks());
         started = window->Initialise(saveDir, [this](std::string &message, std::string &page) {
