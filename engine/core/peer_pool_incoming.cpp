@@ -126,8 +126,8 @@ bool TWorkWithPeers::OfferIncomingPeer(std::unique_ptr<QSocket> &socket)
     if (static_cast<int32_t>(connections.size()) >= budget + 4 && knownPeers >= budget)
         return false;
     if (socket->ReceiveLength() >= kHandshakeBytes) {
-        // The stream transport is used only once this task knows it can.
-        if (socket->IsOverUdp())
+        // The stream transport is used only while this task uses it.
+        if (socket->IsOverUdp() && !WantsUdp())
             return false;
         const uint8_t *remoteId = socket->ReceiveBuffer().Data() + kPeerIdOffset;
         const uint8_t *own = OwnPeerId();

@@ -35,7 +35,7 @@ public:
     bool IsComplete();
     // BitTorrent connections may go over the UDP transport: this host is not
     // known to be reachable from outside, and its public address is known.
-    bool WantsUdp() const;
+    bool WantsUdp() const override;
     int32_t SetSpeedLimit(int32_t kind, int32_t value);
     int32_t SetPeerLimits(int32_t servers, int32_t peers);
     int32_t GetPieceMap(void *buf, int32_t len);

@@ -184,6 +184,9 @@ protected:
     // The task's own BitTorrent peer id, null before the handshake is built.
     virtual const uint8_t *OwnPeerId() { return nullptr; }
     virtual const uint8_t *InfoHash() { return nullptr; }
+    // Incoming connections over the UDP transport are taken only while the
+    // task dials over it too.
+    virtual bool WantsUdp() const = 0;
     // Publishes the live status (Flush of the task).
     virtual void PublishStatus(bool rebuild, bool wait) = 0;
 

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "engine/base/engine_clock.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/incoming_handshake.h"
+#include "engine/net/bt_transport_choice.h"
 #include "engine/net/listen_settings.h"
 
 namespace {
@@ -66,6 +68,7 @@ void TBTPeer::Reset()
     flushToggle = 0;
     handshakeSent = false;
     sentDisguised = false;
+    connectedTime = 0;
     readThisRound = 0;
     transfer.clear();
     transfer.shrink_to_fit();
@@ -83,8 +86,12 @@ bool TBTPeer::Connect()
 {
     handshakeSent = false;
     sentDisguised = false;
+    connectedTime = 0;
     counters.attachTime = Now();
-    stage = socket->Connect(address->address, address->port, false) ? PEER_STAGE_CONNECTING : PEER_STAGE_NONE;
+    const std::optional<TUdpTag> udpTag = UdpDialTag(*address, task->Swarm().WantsUdp());
+    const bool connecting =
+        socket->Connect(address->address, address->port, false, 0, udpTag ? udpTag->data() : nullptr);
+    stage = connecting ? PEER_STAGE_CONNECTING : PEER_STAGE_NONE;
     if (!IsConnected())
         return false;
     // The handshake waits in the send buffer until the connect completes.
@@ -93,7 +100,8 @@ bool TBTPeer::Connect()
 
 bool TBTPeer::WrapOutgoing() const
 {
-    if (address == nullptr || address->plainOnly)
+    // The disguise is for TCP filters; the UDP transport needs none.
+    if (address == nullptr || address->plainOnly || OverUdp())
         return false;
     // A standard client would take the request line for garbage.
     if (IdKnown(address->peerId) && !OurEngineId(address->peerId.data()))
@@ -277,9 +285,13 @@ bool TBTPeer::ReadInput()
     if (!socket->IsConnected()) {
         if (!socket->HasHandle())
             return false;
-        return Now() - counters.attachTime <= kConnectSeconds;
+        return Now() - counters.attachTime <= (OverUdp() ? kUdpConnectSeconds : kConnectSeconds);
     }
-    if (HandshakeDue() && Now() - counters.attachTime > kHandshakeSeconds)
+    // The handshake's time runs from the connect's completion: over UDP the
+    // connect alone may take most of its own limit.
+    if (connectedTime == 0)
+        connectedTime = Now();
+    if (HandshakeDue() && Now() - connectedTime > kHandshakeSeconds)
         return RetryPlain();
     bool wasChoked = remoteChokes;
     if (!ReceiveSome())

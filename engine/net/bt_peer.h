@@ -23,6 +23,8 @@ class TBTPeer : public TPeerObject {
 public:
     // Limits of the connection.
     static constexpr int64_t kConnectSeconds = 22;
+    // The UDP transport first asks the rendezvous server where the peer is.
+    static constexpr int64_t kUdpConnectSeconds = 28;
     static constexpr int64_t kHandshakeSeconds = 12;
     static constexpr int64_t kKeepAliveSeconds = 90;
     static constexpr int32_t kMaxInFlight = 250;
@@ -65,6 +67,7 @@ public:
     bool HandshakeDue() const { return stage == PEER_STAGE_CONNECTING; }
     // The outgoing attempt went out behind the HTTP disguise.
     bool SentDisguised() const { return sentDisguised; }
+    bool OverUdp() const { return socket && socket->IsOverUdp(); }
 
 protected:
     ~TBTPeer() override = default;
@@ -140,6 +143,8 @@ private:
     int64_t seedTime = 0;
     int64_t planTime = 0;
     int64_t lastSendTime = 0;
+    // Engine time the connect was first seen complete; 0 before.
+    int64_t connectedTime = 0;
     bool remoteHasPieces = false;
     bool partialPiece = false;
     int32_t partialNoted = 0;

@@ -97,6 +97,19 @@ bool TIntroduction::Add(const TIntroductionEntry &entry)
     return true;
 }
 
+size_t AnswerEntries(const TIntroduction &request)
+{
+    size_t count = 0;
+    for (size_t i = 0; i < request.entryCount && i < kIntroductionMaxEntries; ++i)
+        count += IsUdpAddressTag(request.entries[i].tag) ? 2 : 1;
+    return count;
+}
+
+bool RequestTakes(const TIntroduction &request, const TUdpTag &tag)
+{
+    return AnswerEntries(request) + (IsUdpAddressTag(tag) ? 2 : 1) <= kIntroductionMaxEntries;
+}
+
 std::array<uint8_t, kRegistrationBytes> EncodeRegistration(const TRegistration &registration)
 {
     std::array<uint8_t, kRegistrationBytes> bytes{};

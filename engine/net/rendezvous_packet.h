@@ -69,6 +69,15 @@ struct TIntroduction {
     bool operator==(const TIntroduction &) const = default;
 };
 
+// Entries the answer to this request holds: one for each query by identity,
+// a pair for each query by address (the address asked for, then who was
+// found there).
+size_t AnswerEntries(const TIntroduction &request);
+// Whether one more query for tag fits the request: its answer must stay
+// within 12 entries, as the server never splits a pair and leaves what does
+// not fit unanswered.
+bool RequestTakes(const TIntroduction &request, const TUdpTag &tag);
+
 // Tells a target that the requester wants to reach it: punch its address.
 struct TIntroductionNotice {
     TUdpIdentity requester{};

@@ -33,6 +33,9 @@ public:
     // Another connected peer of the task has this peer id, or this address
     // and port.
     virtual bool DuplicatePeer(const TPeerObject &peer, const uint8_t *peerId) = 0;
+    // Connections may go over the UDP stream transport: this host is not
+    // known to be reachable from outside, and its public address is known.
+    virtual bool WantsUdp() const = 0;
 
 protected:
     ~ITaskSwarm() = default;

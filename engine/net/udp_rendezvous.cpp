@@ -80,7 +80,7 @@ int32_t QUInternalServer::QueueIntroduction(uint32_t ip, const uint8_t *tag)
     TIntroductionEntry entry;
     entry.ipv4 = ip;
     std::memcpy(entry.tag.data(), tag, entry.tag.size());
-    if (introduction.entryCount == kIntroductionMaxEntries)
+    if (!RequestTakes(introduction, entry.tag))
         FlushIntroduction();
     if (introduction.entryCount == 0) {
         introduction = TIntroduction();
@@ -94,16 +94,22 @@ int32_t QUInternalServer::QueueIntroduction(uint32_t ip, const uint8_t *tag)
     }
     const auto id = static_cast<int32_t>(introduction.requestId);
     introduction.Add(entry);
-    // Twelve entries fill a request: it goes now rather than grow.
-    if (introduction.entryCount == kIntroductionMaxEntries)
+    // A request whose answer is full goes now rather than grow.
+    if (AnswerEntries(introduction) == kIntroductionMaxEntries)
         FlushIntroduction();
     return id;
 }
 
 void QUInternalServer::FlushIntroduction()
 {
-    if (introduction.entryCount == 0 || rendezvousIp == 0)
+    if (introduction.entryCount == 0)
         return;
+    // Without a server to ask, the queries are dropped: the connection
+    // timers ask again, and a request must never outgrow its answer.
+    if (rendezvousIp == 0) {
+        introduction.entryCount = 0;
+        return;
+    }
     const TIntroductionBytes bytes = EncodeIntroductionRequest(introduction);
     if (bytes.size > 0)
         SendDatagram(bytes.data.data(), bytes.size, rendezvousIp, settings.rendezvousPort);

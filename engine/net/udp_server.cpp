@@ -309,6 +309,10 @@ bool QUInternalServer::EnsureSocket()
         return false;
     platform::OsSetReceiveBuffer(udp.Handle(), kSocketBufferBytes);
     platform::OsSetSendBuffer(udp.Handle(), kSocketBufferBytes);
+    // The rendezvous server knows the socket by its source: a new socket
+    // (the listening port is set after start-up) registers again, or peers
+    // are sent to a mapping nobody reads any more.
+    registerNextRound = true;
     return true;
 }
 

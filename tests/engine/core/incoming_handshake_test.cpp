@@ -2,13 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <string>
 
 #include "engine/core/engine_interface.h"
+#include "engine/core/engine_state.h"
+#include "engine/core/udp_server_slot.h"
 #include "engine/net/ipv4_address.h"
 #include "engine/net/listening_service.h"
 #include "platform/free_port.h"
 #include "tests/engine/core/task_harness.h"
+#include "tests/engine/net/fake_stream_transport.h"
 
 namespace {
 
@@ -124,6 +129,45 @@ TEST(DispatchIncomingTest, ConnectionsAreReadAndClosedUntilPeersCanTakeThem)
     EXPECT_TRUE(ListeningService().Pending().empty());
     EnableListen(false);
     task.DispatchIncoming();
+}
+
+// The UDP server as the task sees it: only the public address it learnt.
+std::atomic<uint32_t> publicAddress{0xFFFFFFFFu};
+class PublicAddressServer : public IUdpServer {
+public:
+    void NoTaskLeft() override {}
+    uint32_t PublicAddress() override { return publicAddress.load(); }
+};
+
+TEST(OfferIncomingPeerTest, ATransportSocketIsTakenOnlyWhileTheTaskDialsOverTheTransport)
+{
+    DestroyUdpServer();
+    SetUdpServerFactory([](const TUdpServerSettings &) { return std::make_unique<PublicAddressServer>(); });
+    FakeStreamTransport transport;
+    TransportRegistered registered(&transport);
+    const uint8_t tag[8] = {0x5A, 0x11, 3, 4, 5, 6, 7, 8};
+    {
+        HashedTask task;
+        auto offer = [&] {
+            auto socket = std::make_unique<QSocket>();
+            EXPECT_TRUE(socket->Connect(HostToNetwork32(0xC6336406), 46881, false, 0, tag));
+            const std::string handshake = Handshake(7);
+            socket->ReceiveBuffer().Append(handshake.data(), static_cast<int32_t>(handshake.size()));
+            return task.OfferIncomingPeer(socket);
+        };
+        publicAddress = 0xFFFFFFFFu;
+        EXPECT_FALSE(task.WantsUdp());
+        EXPECT_FALSE(offer()) << "no public address known: the task does not use the transport";
+        publicAddress = HostToNetwork32(0xC6336402);
+        EXPECT_TRUE(task.WantsUdp());
+        EXPECT_TRUE(offer());
+        outsideReachable = true;
+        EXPECT_FALSE(task.WantsUdp());
+        EXPECT_FALSE(offer()) << "reachable from outside: TCP serves";
+        outsideReachable = false;
+    }
+    DestroyUdpServer();
+    SetUdpServerFactory({});
 }
 
 } // namespace

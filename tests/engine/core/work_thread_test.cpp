@@ -18,6 +18,7 @@
 #include "engine/core/engine_state.h"
 #include "engine/core/task_registry.h"
 #include "engine/core/udp_server_slot.h"
+#include "engine/net/udp_identity.h"
 #include "platform/tick.h"
 
 namespace fs = std::filesystem;
@@ -268,6 +269,10 @@ TEST(EngineStartUpTest, FirstTaskStartsTheEngineAndLastTearsItDownOnce)
         auto *second = new RecordingTask;
         EXPECT_EQ(created.load(), 1) << "the second task does not repeat the start-up";
         EXPECT_NE(EngineId()[0], 0);
+        // Peer ids carry engine-id bytes 0..7 as the transport's identity,
+        // which the UDP server makes from the same bytes.
+        const TUdpIdentity identity = MakeUdpIdentity(EngineId());
+        EXPECT_EQ(std::memcmp(identity.data(), EngineId(), 8), 0);
         EXPECT_FALSE(engineIdle.load());
         EXPECT_EQ(halfOpenLimit.load(), 32);
         delete first;

@@ -10,7 +10,9 @@
 #include "engine/core/engine_state.h"
 #include "engine/net/bt_peer.h"
 #include "engine/net/listen_settings.h"
+#include "engine/net/udp_identity.h"
 #include "platform/tick.h"
+#include "tests/engine/net/fake_stream_transport.h"
 #include "tests/engine/net/loopback.h"
 #include "tests/engine/net/memory_peer_task.h"
 
@@ -538,4 +540,63 @@ TEST_F(BtPeerTest, DisguisedAttemptAnsweredInKindOpensTheSession)
     Send(std::vector<uint8_t>(answer.begin(), answer.end()) + Handshake(0x22, 0xAB, true));
     ASSERT_TRUE(Drive([&] { return peer->stage == PEER_STAGE_USABLE; }));
     EXPECT_FALSE(address->plainOnly);
+}
+
+// The first attempt to an address goes over the UDP stream transport while
+// the task wants it, named by the address form (the id is unknown), with
+// its own connect limit and never behind the HTTP disguise.
+TEST_F(BtPeerTest, FirstAttemptGoesOverTheUdpTransportWithoutDisguise)
+{
+    FakeStreamTransport transport;
+    TransportRegistered registered(&transport);
+    task.wantsUdp = true;
+    SetHttpWrap(true);
+    Dial(0);
+    ASSERT_TRUE(attached);
+    EXPECT_TRUE(peer->OverUdp());
+    const TUdpTag tag = UdpAddressTag(Loopback(), static_cast<uint16_t>(port));
+    EXPECT_EQ(std::memcmp(transport.connectedTo.padding, tag.data(), tag.size()), 0);
+    EXPECT_EQ(transport.connectedTo.port, port);
+
+    AdvanceEngineClock(25);
+    EXPECT_TRUE(peer->DownloadTick()) << "past the TCP limit, within the UDP one";
+    transport.established = true;
+    ASSERT_TRUE(Drive([&] { return transport.sent.size() >= 68; }, 100));
+    EXPECT_EQ(transport.sent, std::string(task.handshake.begin(), task.handshake.end())) << "no disguise over UDP";
+    EXPECT_FALSE(peer->SentDisguised());
+    AdvanceEngineClock(5);
+    EXPECT_TRUE(peer->DownloadTick()) << "the handshake's 12 s run from the connect's completion";
+
+    transport.established = false;
+    Dial(0);
+    AdvanceEngineClock(28);
+    EXPECT_TRUE(peer->DownloadTick());
+    AdvanceEngineClock(1);
+    EXPECT_FALSE(peer->DownloadTick()) << "a connect still pending after 28 s fails";
+    peer.reset(); // its socket goes back to the transport before that goes
+}
+
+TEST_F(BtPeerTest, OtherAttemptsAndLanAddressesGoOverTcp)
+{
+    FakeStreamTransport transport;
+    TransportRegistered registered(&transport);
+    task.wantsUdp = true;
+    for (int32_t attempts : {1, 2}) {
+        Dial(attempts);
+        EXPECT_FALSE(peer->OverUdp()) << "attempt " << attempts;
+        ASSERT_TRUE(AcceptRemote());
+        remote.reset();
+    }
+    address.reset(new TPeerId);
+    ASSERT_TRUE(address->Parse("btnode://127.0.0.1:" + std::to_string(port)));
+    address->origin = 35;
+    peer.reset(new TBTPeer(&task));
+    ASSERT_TRUE(peer->AttachAddress(address.get()));
+    EXPECT_FALSE(peer->OverUdp());
+    ASSERT_TRUE(AcceptRemote());
+
+    task.wantsUdp = false;
+    Dial(3);
+    EXPECT_FALSE(peer->OverUdp());
+    EXPECT_TRUE(transport.open.empty()) << "no transport socket was opened";
 }

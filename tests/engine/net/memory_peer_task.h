@@ -283,6 +283,8 @@ public:
         return record.Get();
     }
     bool DuplicatePeer(const TPeerObject &, const uint8_t *) override { return duplicate; }
+    bool wantsUdp = false;
+    bool WantsUdp() const override { return wantsUdp; }
 
     std::vector<uint8_t> data;
     std::vector<bool> present;

@@ -198,3 +198,26 @@ TEST(RendezvousPacketTest, TheFormsAreNotMistakenForEachOther)
 }
 
 } // namespace
+
+TEST(RendezvousPacketTest, ARequestHoldsNoMoreQueriesThanItsAnswerCanPair)
+{
+    const TUdpTag byAddress = UdpAddressTag(0x0100007F, 6000);
+    const TUdpTag byIdentity = UdpIdentityTag(Identity());
+    TIntroduction request = RequestOf(6);
+    EXPECT_EQ(AnswerEntries(request), 12u);
+    EXPECT_FALSE(RequestTakes(request, byAddress)) << "a seventh address would lose its pair";
+    EXPECT_FALSE(RequestTakes(request, byIdentity));
+
+    request = RequestOf(5);
+    EXPECT_TRUE(RequestTakes(request, byIdentity));
+    request.Add({0x0100007F, 0, byIdentity});
+    EXPECT_EQ(AnswerEntries(request), 11u);
+    EXPECT_FALSE(RequestTakes(request, byAddress)) << "mixed: 11 answer entries leave room for one";
+    EXPECT_TRUE(RequestTakes(request, byIdentity));
+
+    TIntroduction identities;
+    for (int i = 0; i < 11; ++i)
+        identities.Add({0x0100007F, 0, byIdentity});
+    EXPECT_TRUE(RequestTakes(identities, byIdentity));
+    EXPECT_FALSE(RequestTakes(identities, byAddress));
+}

@@ -6,7 +6,9 @@
 // refused.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "engine/core/engine_state.h"
@@ -36,11 +38,15 @@ public:
             const auto size = static_cast<size_t>(length);
             if (auto registration = ParseRegistration(bytes, size)) {
                 ++registrations;
+                registeredFrom = socket.SourcePort();
                 const auto report = EncodePublicAddressReport({socket.SourceAddress(),
                                                                static_cast<uint32_t>(socket.SourcePort())});
                 socket.SendTo(report.data(), static_cast<int32_t>(report.size()), socket.SourceAddress(),
                               socket.SourcePort());
             } else if (auto request = ParseIntroductionRequest(bytes, size)) {
+                for (size_t i = 0; i < request->entryCount; ++i)
+                    addressQueries += IsUdpAddressTag(request->entries[i].tag) ? 1 : 0;
+                mostAnswerEntries = std::max(mostAnswerEntries, AnswerEntries(*request));
                 Answer(*request, serverPort);
             }
         }
@@ -48,7 +54,10 @@ public:
 
     QUdpSocket socket;
     int registrations = 0;
+    int32_t registeredFrom = 0;
     int addressPairs = 0;
+    int addressQueries = 0;
+    size_t mostAnswerEntries = 0;
 
 private:
     void Answer(const TIntroduction &request, int32_t serverPort)
@@ -154,4 +163,37 @@ TEST_F(UdpServerTest, AServicePortWithoutListenerIsRefused)
     ASSERT_TRUE(client.Connect(Loopback(), kServicePort + 1, false, 0, kIdentity));
     ASSERT_TRUE(Until([&] { return !client.IsConnected() && !client.HasHandle(); }));
     EXPECT_EQ(client.LastError(), static_cast<uint32_t>(platform::WSAECONNREFUSED));
+}
+
+TEST_F(UdpServerTest, ANewLocalPortRegistersTheNewSocket)
+{
+    ASSERT_EQ(rendezvous.registeredFrom, serverPort);
+    const int32_t moved = platform::FreeLoopbackPort();
+    ASSERT_GT(moved, 0);
+    server.SetLocalAddress(Loopback(), moved);
+    EXPECT_TRUE(Until([&] { return rendezvous.registeredFrom == moved; }))
+        << "the rendezvous server still knows the closed socket";
+    server.SetLocalAddress(Loopback(), serverPort);
+    EXPECT_TRUE(Until([&] { return rendezvous.registeredFrom == serverPort; }));
+}
+
+TEST_F(UdpServerTest, AnAnswerNeverOutgrowsItsTwelveEntries)
+{
+    QSocket listener;
+    ASSERT_TRUE(listener.Listen(kServicePort, Loopback(), kIdentity));
+    // Seven queries by address at once: their answers take fourteen entries.
+    std::vector<std::unique_ptr<QSocket>> clients;
+    for (int i = 0; i < 7; ++i) {
+        clients.push_back(std::make_unique<QSocket>());
+        const TUdpTag address = UdpAddressTag(Loopback(), static_cast<uint16_t>(serverPort));
+        ASSERT_TRUE(clients.back()->Connect(Loopback(), kServicePort, false, 0, address.data()));
+    }
+    std::vector<std::unique_ptr<QSocket>> accepted;
+    EXPECT_TRUE(Until([&] {
+        while (auto one = listener.Accept())
+            accepted.push_back(std::move(one));
+        return std::all_of(clients.begin(), clients.end(), [](auto &c) { return c->IsConnected(); });
+    })) << "a query left out of a full answer fails its connect";
+    EXPECT_EQ(rendezvous.addressQueries, 7);
+    EXPECT_LE(rendezvous.mostAnswerEntries, kIntroductionMaxEntries);
 }
