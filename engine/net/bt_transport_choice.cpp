@@ -1,8 +1,8 @@
 #include "engine/net/bt_transport_choice.h"
 
-#include <algorithm>
 #include <cstring>
 
+#include "engine/base/zero_bytes.h"
 #include "engine/net/peer_id.h"
 
 namespace {
@@ -10,21 +10,16 @@ constexpr size_t kIdentityAt = 8;
 constexpr size_t kAddressFormAt = 12;
 constexpr size_t kAddressFormIpv4At = 14;
 constexpr int32_t kUdpEvery = 3;
-
-bool ZeroBytes(const uint8_t *bytes, size_t count)
-{
-    return std::all_of(bytes, bytes + count, [](uint8_t b) { return b == 0; });
-}
 } // namespace
 
 TUdpTag UdpTagOf(const TPeerId &address)
 {
     const uint8_t *id = address.peerId.data();
     TUdpTag tag{};
-    if (ZeroBytes(id, address.peerId.size()))
+    if (AllZeroBytes(id, address.peerId.size()))
         return UdpAddressTag(address.address, static_cast<uint16_t>(address.port));
     const bool addressForm =
-        ZeroBytes(id, kAddressFormIpv4At) && std::memcmp(id + kAddressFormIpv4At, &address.address, 4) == 0;
+        AllZeroBytes(id, kAddressFormIpv4At) && std::memcmp(id + kAddressFormIpv4At, &address.address, 4) == 0;
     std::memcpy(tag.data(), id + (addressForm ? kAddressFormAt : kIdentityAt), tag.size());
     return tag;
 }

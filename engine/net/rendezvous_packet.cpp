@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/base/zero_bytes.h"
 #include "engine/net/bt_wire.h"
 
 namespace {
@@ -22,15 +23,10 @@ constexpr size_t kPunchReceiverAt = 20;
 constexpr size_t kPunchPortAt = 32;
 constexpr size_t kPunchSenderAt = 36;
 
-bool AllZero(const uint8_t *bytes, size_t length)
-{
-    return std::all_of(bytes, bytes + length, [](uint8_t b) { return b == 0; });
-}
-
 // The zero word that opens every rendezvous packet, and its type.
 bool HasType(const uint8_t *bytes, uint32_t type)
 {
-    return AllZero(bytes, 4) && ReadBigEndian32(bytes + kTypeAt) == type;
+    return AllZeroBytes(bytes, 4) && ReadBigEndian32(bytes + kTypeAt) == type;
 }
 
 void WriteHeader(uint8_t *bytes, uint32_t type, const TUdpIdentity &identity, uint32_t requestId, uint32_t localIpv4,
@@ -152,7 +148,7 @@ std::array<uint8_t, kKeepAliveBytes> EncodeKeepAlive()
 
 bool IsKeepAlive(const uint8_t *bytes, size_t length)
 {
-    return bytes != nullptr && length == kKeepAliveBytes && AllZero(bytes, length);
+    return bytes != nullptr && length == kKeepAliveBytes && AllZeroBytes(bytes, length);
 }
 
 TIntroductionBytes EncodeIntroductionRequest(const TIntroduction &request)
@@ -224,7 +220,7 @@ std::array<uint8_t, kPunchBytes> EncodePunch(const TPunchPacket &punch)
 
 std::optional<TPunchPacket> ParsePunch(const uint8_t *bytes, size_t length)
 {
-    if (bytes == nullptr || length != kPunchBytes || !AllZero(bytes, kPunchReceiverAt))
+    if (bytes == nullptr || length != kPunchBytes || !AllZeroBytes(bytes, kPunchReceiverAt))
         return std::nullopt;
     TPunchPacket punch;
     std::memcpy(punch.receiver.data(), bytes + kPunchReceiverAt, punch.receiver.size());

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/base/zero_bytes.h"
 #include "engine/net/bt_wire.h"
 
 namespace {
@@ -11,15 +12,6 @@ constexpr uint32_t kNoticeMark = 0x33333333;
 constexpr size_t kPunchBytes = 48;
 constexpr size_t kPunchZeroBytes = 20;
 constexpr size_t kSmallestPacket = 64;
-
-bool StartsWithZeros(const uint8_t *bytes, size_t count)
-{
-    for (size_t i = 0; i < count; ++i) {
-        if (bytes[i] != 0)
-            return false;
-    }
-    return true;
-}
 } // namespace
 
 TUdpDatagramKind ClassifyUdpDatagram(const uint8_t *bytes, size_t length, bool fromRendezvous,
@@ -36,7 +28,7 @@ TUdpDatagramKind ClassifyUdpDatagram(const uint8_t *bytes, size_t length, bool f
     const auto first = static_cast<int32_t>(ReadBigEndian32(bytes));
     if (length == kNoticeBytes && static_cast<uint32_t>(first) == kNoticeMark)
         return fromRendezvous ? TUdpDatagramKind::IntroductionNotice : TUdpDatagramKind::Dropped;
-    if (length == kPunchBytes && StartsWithZeros(bytes, kPunchZeroBytes) &&
+    if (length == kPunchBytes && AllZeroBytes(bytes, kPunchZeroBytes) &&
         std::memcmp(bytes + kPunchZeroBytes, identity8, 8) == 0)
         return TUdpDatagramKind::Punch;
     if (length >= kSmallestPacket && first > 0)
