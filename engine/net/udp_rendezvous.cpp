@@ -157,7 +157,7 @@ void QUInternalServer::OnIntroductionNotice(const uint8_t *bytes, size_t length)
             return;
         }
     }
-    SendPunch(notice->ipv4, static_cast<int32_t>(notice->port));
+    SendPunch(notice->requester.data(), notice->ipv4, static_cast<int32_t>(notice->port));
     if (punches.size() >= kPunchListMost)
         return;
     TPunchEntry entry{};
@@ -167,15 +167,13 @@ void QUInternalServer::OnIntroductionNotice(const uint8_t *bytes, size_t length)
     punches.push_back(entry);
 }
 
-bool QUInternalServer::SendPunch(uint32_t ip, int32_t port)
+// The receiver sorts a punch by its own identity in it: one without is dropped.
+bool QUInternalServer::SendPunch(const uint8_t *receiver, uint32_t ip, int32_t port)
 {
     TPunchPacket punch;
+    punch.receiver = IdentityOf(receiver);
     punch.sender = IdentityOf(identity);
     punch.senderPort = static_cast<uint16_t>(udp.BoundPort());
-    for (const TPunchEntry &entry : punches) {
-        if (entry.ip == ip && entry.port == port)
-            punch.receiver = IdentityOf(entry.identity);
-    }
     const auto bytes = EncodePunch(punch);
     return SendDatagram(bytes.data(), bytes.size(), ip, port);
 }
@@ -183,7 +181,7 @@ bool QUInternalServer::SendPunch(uint32_t ip, int32_t port)
 void QUInternalServer::PunchRound()
 {
     for (auto entry = punches.begin(); entry != punches.end();) {
-        if (!SendPunch(entry->ip, entry->port) && udp.LastError() == static_cast<uint32_t>(platform::WSAEWOULDBLOCK))
+        if (!SendPunch(entry->identity, entry->ip, entry->port) && udp.LastError() == static_cast<uint32_t>(platform::WSAEWOULDBLOCK))
             return;
         if (++entry->timedSends >= kTimedPunches)
             entry = punches.erase(entry);

@@ -95,7 +95,7 @@ private:
     void OnIntroductionNotice(const uint8_t *bytes, size_t length);
     void OnPunch(const uint8_t *bytes, size_t length, uint32_t ip, int32_t port);
     void PunchRound();
-    bool SendPunch(uint32_t ip, int32_t port);
+    bool SendPunch(const uint8_t *receiver, uint32_t ip, int32_t port);
 
     struct TPunchEntry {
         uint8_t identity[12];

@@ -3,7 +3,9 @@
 // server: it registers, learns its public address, and its own stream
 // sockets reach each other through an introduction (by address form, answered
 // with a pair) and carry data both ways; a service port without listener is
-// refused.
+// refused. Behind a NAT (a public address unlike the local one) it keeps its
+// mapping alive, registers again when no report came, and punches towards
+// whoever the rendezvous server names.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/base/zero_bytes.h"
 #include "engine/core/engine_state.h"
 #include "engine/net/qsocket.h"
 #include "engine/net/qudp_socket.h"
@@ -39,10 +42,14 @@ public:
             if (auto registration = ParseRegistration(bytes, size)) {
                 ++registrations;
                 registeredFrom = socket.SourcePort();
-                const auto report = EncodePublicAddressReport({socket.SourceAddress(),
-                                                               static_cast<uint32_t>(socket.SourcePort())});
+                if (silent)
+                    continue;
+                const uint32_t seenAt = reportedAddress != 0 ? reportedAddress : socket.SourceAddress();
+                const auto report = EncodePublicAddressReport({seenAt, static_cast<uint32_t>(socket.SourcePort())});
                 socket.SendTo(report.data(), static_cast<int32_t>(report.size()), socket.SourceAddress(),
                               socket.SourcePort());
+            } else if (size == kKeepAliveBytes && AllZeroBytes(bytes, size)) {
+                ++keepAlives;
             } else if (auto request = ParseIntroductionRequest(bytes, size)) {
                 for (size_t i = 0; i < request->entryCount; ++i)
                     addressQueries += IsUdpAddressTag(request->entries[i].tag) ? 1 : 0;
@@ -53,7 +60,10 @@ public:
     }
 
     QUdpSocket socket;
+    uint32_t reportedAddress = 0; // the public address told; 0: the source's
+    bool silent = false;          // registrations go unanswered
     int registrations = 0;
+    int keepAlives = 0;
     int32_t registeredFrom = 0;
     int addressPairs = 0;
     int addressQueries = 0;
@@ -90,13 +100,15 @@ protected:
         serverPort = platform::FreeLoopbackPort();
         ASSERT_GT(serverPort, 0);
         TUdpServerSettings settings;
+        settings.keepAliveSeconds = keepAliveSeconds;
         settings.rendezvousHost = "127.0.0.1";
         settings.rendezvousPort = static_cast<uint16_t>(rendezvous.socket.BoundPort());
         std::memcpy(settings.identity, kIdentity, 8);
         server.SetLocalAddress(Loopback(), serverPort);
         ASSERT_EQ(server.StartServer(settings), 0);
-        ASSERT_TRUE(Until([&] { return server.PublicAddress() == Loopback(); }));
-        EXPECT_FALSE(server.BehindNat());
+        const uint32_t expected = rendezvous.reportedAddress != 0 ? rendezvous.reportedAddress : Loopback();
+        ASSERT_TRUE(Until([&] { return server.PublicAddress() == expected; }));
+        EXPECT_EQ(server.BehindNat(), rendezvous.reportedAddress != 0);
     }
     void TearDown() override
     {
@@ -117,6 +129,19 @@ protected:
     QUInternalServer &server = QUInternalServer::Instance();
     TestRendezvous rendezvous;
     int32_t serverPort = 0;
+    uint32_t keepAliveSeconds = 52;
+};
+
+const uint32_t kNatPublicAddress = HostToNetwork32(0x7F000009u);
+
+class UdpServerBehindNatTest : public UdpServerTest {
+protected:
+    void SetUp() override
+    {
+        rendezvous.reportedAddress = kNatPublicAddress;
+        keepAliveSeconds = 1;
+        UdpServerTest::SetUp();
+    }
 };
 } // namespace
 
@@ -196,4 +221,52 @@ TEST_F(UdpServerTest, AnAnswerNeverOutgrowsItsTwelveEntries)
     })) << "a query left out of a full answer fails its connect";
     EXPECT_EQ(rendezvous.addressQueries, 7);
     EXPECT_LE(rendezvous.mostAnswerEntries, kIntroductionMaxEntries);
+}
+
+TEST_F(UdpServerBehindNatTest, KeepsItsMappingAliveAndRegistersAgainWhenNoReportCame)
+{
+    EXPECT_TRUE(Until([&] { return rendezvous.keepAlives >= 2; })) << "no keep-alive behind a NAT";
+    // A registration from a new socket goes unanswered: the next keep-alive
+    // round registers again instead of waiting out the 300 s period.
+    rendezvous.silent = true;
+    const int before = rendezvous.registrations;
+    const int32_t moved = platform::FreeLoopbackPort();
+    ASSERT_GT(moved, 0);
+    server.SetLocalAddress(Loopback(), moved);
+    EXPECT_TRUE(Until([&] { return rendezvous.registrations >= before + 2; }));
+    rendezvous.silent = false;
+    server.SetLocalAddress(Loopback(), serverPort);
+    EXPECT_TRUE(Until([&] { return rendezvous.registeredFrom == serverPort; }));
+}
+
+TEST_F(UdpServerBehindNatTest, ANoticeIsPunchedAtOnceThenTwiceOnTheTimerAndNoMore)
+{
+    QUdpSocket requester;
+    ASSERT_TRUE(requester.Open(0, Loopback()));
+    TIntroductionNotice notice;
+    notice.requester = {0x77, 0x66, 5, 4, 3, 2, 1, 9, 'U', 'D', 'P', '0'};
+    notice.ipv4 = Loopback();
+    notice.port = static_cast<uint32_t>(requester.BoundPort());
+    const auto bytes = EncodeIntroductionNotice(notice);
+    const uint32_t sent = platform::TickCount();
+    ASSERT_GT(rendezvous.socket.SendTo(bytes.data(), static_cast<int32_t>(bytes.size()), Loopback(), serverPort), 0);
+
+    std::vector<uint32_t> arrivals;
+    while (platform::TickCount() - sent < 10000) {
+        rendezvous.Serve(serverPort);
+        uint8_t datagram[QUdpSocket::kMaxDatagram];
+        int32_t length;
+        while ((length = requester.RecvFrom(datagram, sizeof datagram)) > 0) {
+            const auto punch = ParsePunch(datagram, static_cast<size_t>(length));
+            ASSERT_TRUE(punch) << "a datagram that is no punch, " << length << " bytes";
+            EXPECT_EQ(punch->receiver, notice.requester);
+            EXPECT_EQ(std::memcmp(punch->sender.data(), kIdentity, 8), 0);
+            EXPECT_EQ(punch->senderPort, serverPort);
+            arrivals.push_back(platform::TickCount() - sent);
+        }
+        platform::SleepMs(5);
+    }
+    ASSERT_EQ(arrivals.size(), 3u);
+    EXPECT_LT(arrivals[0], 1000u) << "the first punch waits for no timer";
+    EXPECT_GE(arrivals[2] - arrivals[1], 1500u) << "the timed punches come a timer round apart";
 }
