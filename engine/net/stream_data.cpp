@@ -184,7 +184,10 @@ void QStreamSockets::SendAck(QUSocket &socket)
     packet.SetField(36, socket.nextExpected);
     int held = 0;
     const int slots = std::min(kBitmapSlots, socket.window);
-    for (int i = 0; i < slots; ++i) {
+    // The next expected packet stays in its slot only while Recv's queue is
+    // full. Flagged, it would let the sender move its window past what this
+    // side takes, and the packets beyond would wait out a re-send.
+    for (int i = 1; i < slots; ++i) {
         if (socket.ReceiveSlot(socket.nextExpected + static_cast<uint32_t>(i)).filled) {
             packet.fields[kBitmapOffset + i] = 1;
             ++held;

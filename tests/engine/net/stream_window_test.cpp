@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "platform/winsock_codes.h"
 #include "tests/engine/net/stream_pipe.h"
@@ -91,6 +93,40 @@ TEST(StreamWindow, BitmapFreesOneSlotWhichIsNotReusedBeforeTheBasePassesIt)
     EXPECT_EQ(sender->sendBase, 2u);
     EXPECT_EQ(sender->nextSendSequence, 14u); // new data after the last sent
     EXPECT_EQ(sender->bytesAcknowledged, 3u * 660u);
+}
+
+TEST(StreamWindow, AReceiverThatStopsReadingHoldsTheSenderWithinItsWindow)
+{
+    StreamPipe pipe;
+    auto [client, server] = pipe.Connect();
+    ASSERT_GT(client, 0);
+    std::vector<uint8_t> data(600 * 1024);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 7 + i / 251);
+    size_t sent = 0;
+    std::vector<uint8_t> received;
+    // No timer runs, so nothing is re-sent: only acknowledgements move the
+    // sender on.
+    auto pump = [&](bool read) {
+        if (sent < data.size()) {
+            const auto most = static_cast<int32_t>(std::min<size_t>(64 * 1024, data.size() - sent));
+            const int32_t taken = pipe.a.sockets.Send(client, data.data() + sent, most);
+            sent += taken > 0 ? static_cast<size_t>(taken) : 0;
+        }
+        size_t moved = pipe.Deliver();
+        uint8_t buffer[64 * 1024];
+        for (int32_t got; read && (got = pipe.b.sockets.Recv(server, buffer, sizeof buffer)) > 0; ++moved)
+            received.insert(received.end(), buffer, buffer + got);
+        return moved;
+    };
+    for (int round = 0; round < 10000 && pump(false) > 0; ++round) {
+    }
+    ASSERT_LT(sent, data.size()) << "the receiver's queue should have filled";
+    for (int round = 0; round < 10000 && received.size() < data.size(); ++round)
+        pump(true);
+    ASSERT_EQ(received.size(), data.size()) << "packets the receiver could not take wait for a re-send";
+    EXPECT_TRUE(received == data);
+    EXPECT_EQ(pipe.a.sockets.Find(client)->retransmissions, 0u);
 }
 
 TEST(StreamWindow, LossRateDecidesSendLimitPayloadAndResendsPerPass)
