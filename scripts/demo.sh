@@ -3,9 +3,10 @@
 # script and five volumes of random data, with torrents), serves it from
 # nginx on 127.0.0.1 (slowed, so that peers matter) and from two aria2c
 # seeders on 127.0.0.2 and 127.0.0.3 holding the volumes, found through
-# opentracker, stamps quarrowlight-cli with it, and downloads, verifies and
-# installs it. Nothing leaves this machine and nothing keeps running
-# afterwards. QL_DEMO_VOLUME_MIB sets the size of each volume (default 60);
+# opentracker, stamps quarrowlight-cli with it and with a resource list its
+# nginx serves, and downloads, verifies and installs it. Nothing leaves this
+# machine and nothing keeps running afterwards. QL_DEMO_VOLUME_MIB sets the
+# size of each volume (default 60);
 # QL_DEMO_KEEP=1 keeps the work folder.
 #
 # --window does the same with the window, quarrowlight: on your desktop you
@@ -90,9 +91,22 @@ for name in "${volumes[@]}"; do
   aria2c -S "$work/torrents/$name.torrent" | awk '/^Info Hash:/ { print $3 }'
 done >"$work/torrents/whitelist"
 chmod 644 "$work/torrents/whitelist"
+# The publisher's resource list, served beside the package: P2P on, the
+# build not expired, no extra mirrors.
+cat >"$package/resources.xml" <<'EOF'
+<?xml version="1.0" encoding="utf-8"?>
+<project>
+  <configs>
+    <p2p-switch>on</p2p-switch>
+    <expire-info><expired>false</expired></expire-info>
+  </configs>
+  <resources/>
+</project>
+EOF
 {
   echo "[package]"
   echo "announce = $announce"
+  echo "resource_list_url = $base/resources.xml"
   echo "[file0]"
   echo "name = $installer"
   echo "url = $base/$installer"
