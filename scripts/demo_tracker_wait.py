@@ -21,7 +21,10 @@ def announce(port, info_hash, event):
     if event:
         fields["event"] = event
     try:
-        url = f"http://127.0.0.1:{port}/announce?{urllib.parse.urlencode(fields)}"
+        # %20, not '+': the tracker reads a '+' in the hash as itself, and a
+        # hash holding a 0x20 byte would never be found.
+        query = urllib.parse.urlencode(fields, quote_via=urllib.parse.quote)
+        url = f"http://127.0.0.1:{port}/announce?{query}"
         return urllib.request.urlopen(url, timeout=2).read()
     except OSError:
         return b""
