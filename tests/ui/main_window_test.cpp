@@ -1,7 +1,9 @@
 // The window over the controller: start modes, the buttons as the state
 // moves, folding, dragging, closing, the tray, worker calls and port-mapping
 // notices, exits that arrive while a box is open.
+#include <QHelpEvent>
 #include <QMenu>
+#include <QToolTip>
 #include <string>
 #include <thread>
 #include <vector>
@@ -331,6 +333,17 @@ TEST_F(WindowTest, InstallerLaunchClosesTheWindow)
     ASSERT_EQ(shell.opened.size(), 1u);
     QApplication::processEvents();
     EXPECT_TRUE(window->IsDestroyed());
+}
+
+TEST_F(WindowTest, TheSavePathCutShortInItsAreaShowsWholeAsATip)
+{
+    Open(scratch.Path("a-folder-name-long-enough-to-be-cut-short-in-the-window"));
+    ASSERT_GT(window->fontMetrics().horizontalAdvance(QString::fromStdString(window->SavePathText())),
+              layout::kSavePath.width());
+    const QPoint over = layout::kSavePath.center();
+    QHelpEvent tip(QEvent::ToolTip, over, window->mapToGlobal(over));
+    QApplication::sendEvent(window.get(), &tip);
+    EXPECT_EQ(QToolTip::text().toStdString(), window->SavePathText());
 }
 
 TEST_F(WindowTest, FolderButtonChoosesOrOpensTheSaveFolder)
