@@ -181,7 +181,8 @@ bool QUInternalServer::SendPunch(const uint8_t *receiver, uint32_t ip, int32_t p
 void QUInternalServer::PunchRound()
 {
     for (auto entry = punches.begin(); entry != punches.end();) {
-        if (!SendPunch(entry->identity, entry->ip, entry->port) && udp.LastError() == static_cast<uint32_t>(platform::WSAEWOULDBLOCK))
+        if (!SendPunch(entry->identity, entry->ip, entry->port) &&
+            udp.LastError() == static_cast<uint32_t>(platform::WSAEWOULDBLOCK))
             return;
         if (++entry->timedSends >= kTimedPunches)
             entry = punches.erase(entry);

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/net/stream_sockets.h"
-#include "platform/tick.h"
+#include "tests/engine/net/moved_tick.h"
 
 struct TPipeDatagram {
     std::vector<uint8_t> bytes;
@@ -57,15 +57,9 @@ public:
     explicit StreamPipe(uint32_t startTick = 1000000, unsigned seed = 1)
         : a(0x0100000A, 5000, 0x11), b(0x0200000A, 6000, 0x22), random(seed), tick(startTick)
     {
-        platform::InjectTickCount(tick);
     }
-    ~StreamPipe() { platform::ClearInjectedTickCount(); }
 
-    void Advance(uint32_t ms)
-    {
-        tick += ms;
-        platform::InjectTickCount(tick);
-    }
+    void Advance(uint32_t ms) { tick.Advance(ms); }
 
     // Delivers what each side sent (through the faults), then the acks a
     // batch makes due; returns the datagrams delivered.
@@ -131,7 +125,7 @@ public:
     PipeEnd b;
     TPipeFaults faults;
     std::mt19937 random;
-    uint32_t tick;
+    TMovedTick tick;
     uint64_t steps = 0;
 
 private:

@@ -103,7 +103,7 @@ TEST(StreamTransfer, SurvivesTheTickWrappingMidTransfer)
     Transfer(pipe, forth, back, 1000000);
     EXPECT_TRUE(forth.Done());
     EXPECT_EQ(forth.mismatches, 0u);
-    EXPECT_LT(pipe.tick, 0x10000000u); // it did wrap
+    EXPECT_LT(pipe.tick.Now(), 0x10000000u); // it did wrap
 }
 
 TEST(StreamTransfer, APacketResentOneHundredTwentyEightTimesFailsTheConnection)
@@ -119,7 +119,7 @@ TEST(StreamTransfer, APacketResentOneHundredTwentyEightTimesFailsTheConnection)
     for (int step = 0; step < 100000 && socket->state == STREAM_ESTABLISHED; ++step) {
         // Keep the connection timers out of it: only the re-send rule may
         // end the connection.
-        socket->lastHeardTick = pipe.tick;
+        socket->lastHeardTick = pipe.tick.Now();
         resends = socket->SendSlot(socket->sendBase).retries;
         pipe.Deliver();
         pipe.Advance(400);

@@ -24,6 +24,7 @@
 #include "platform/tick.h"
 #include "platform/winsock_codes.h"
 #include "tests/engine/net/loopback.h"
+#include "tests/engine/net/moved_tick.h"
 
 namespace {
 const uint8_t kIdentity[8] = {0x5A, 0x11, 3, 4, 5, 6, 7, 8};
@@ -134,21 +135,6 @@ protected:
 };
 
 const uint32_t kNatPublicAddress = HostToNetwork32(0x7F000009u);
-
-// The server's timers read the tick; the test moves it past their periods.
-class TMovedTick {
-public:
-    TMovedTick() : now(platform::TickCount()) { platform::InjectTickCount(now); }
-    ~TMovedTick() { platform::ClearInjectedTickCount(); }
-    void Advance(uint32_t ms)
-    {
-        now += ms;
-        platform::InjectTickCount(now);
-    }
-
-private:
-    uint32_t now;
-};
 
 class UdpServerBehindNatTest : public UdpServerTest {
 protected:
